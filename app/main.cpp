@@ -1,0 +1,28 @@
+#include "core/Driver.h"
+#include "core/ZeptaApplication.h"
+#include "info/Branding.h"
+#include "nomrel/Component.h"
+#include "platform/Error.h"
+#include "platform/QtMessagePresenter.h"
+
+int main(int argc, char** argv)
+{
+    ZeptaApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Zepta"));
+    app.setWindowIcon(branding::applicationIcon());
+    setMessagePresenter(&showQtMessageBox);
+
+    nomrel::Component component(Driver::programFolder());
+    gps::setComponent(&component);
+
+    try {
+        Driver::Main();
+    } catch (const ZeptaError& error) {
+        ZeptaApplication::reportUncaughtError(error.message());
+    } catch (const std::exception& error) {
+        ZeptaApplication::reportUncaughtError(QString::fromLocal8Bit(error.what()));
+    }
+    const int status = app.exec();
+    gps::setComponent(nullptr);
+    return status;
+}

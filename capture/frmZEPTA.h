@@ -1,0 +1,117 @@
+#pragma once
+
+#include "core/Driver.h"
+#include "gps/Receiver.h"
+#include "platform/SharedWindow.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class EventIcon;
+
+// The main window: GPS display, event palette, notes, capture buttons and the
+// menu commands. Its parts live in several files:
+//   frmZEPTA.cpp          layout, menus, Form_Load, Update_Form_per_Options, Form_Unload
+//   frmZEPTA_Gps.cpp      Update_GPS_per_Options and the receiver's events
+//   frmZEPTA_Palette.cpp  Load_Current_Event_Category and the icon choice
+//   frmZEPTA_Capture.cpp  Capture_Current_Event, saving and tracking
+//   frmZEPTA_Commands.cpp the menu commands
+class frmZEPTA : public QMainWindow, public SharedWindow<frmZEPTA>
+{
+    Q_OBJECT
+public:
+    frmZEPTA();
+    ~frmZEPTA() override;
+
+    // ---- window (frmZEPTA.cpp)
+    void Form_Load();
+    void Form_Unload();
+    void Update_Form_per_Options();
+
+    // ---- GPS display (frmZEPTA_Gps.cpp)
+    void Update_GPS_per_Options();
+    void Display_GPS_Reading(const gps::Reading& Position);
+    void Display_Poor_Signal();
+    void Display_No_GPS_Data();
+    void mGPS_NewReading(const gps::Reading& Position);
+    void mGPS_Unlocked();
+    void mGPS_NoData();
+
+    // ---- palette (frmZEPTA_Palette.cpp)
+    void Load_Current_Event_Category();
+    void Reset_Event_Selection();
+    void Unhighlight_Event_Icons();
+    void Event_Icon_GotFocus(std::int16_t index);
+
+    // ---- capture and tracking (frmZEPTA_Capture.cpp)
+    bool Capture_Current_Event();
+    void btnSave_Click();
+    void btnAuto_Click();
+    void btnStopAuto_Click();
+    void TrackingTimer_Timer();
+
+    // ---- menu commands (frmZEPTA_Commands.cpp)
+    void menu_Configure_Click();
+    void menu_CopyData_Click();
+    void menu_DeleteData_Click();
+    void menu_Exit_Click();
+    void menu_Contents_Click();
+    void menu_About_Click();
+
+    // ---- state
+    std::unique_ptr<gps::Receiver> mGPS;
+    Driver::SlotTypes mEventTypeIDs {}; // all 0 when the window is created
+    std::int16_t mSelectedSlot = -1;
+
+    // ---- controls
+    QLabel* Title = nullptr;
+    QGroupBox* Position = nullptr;
+    QLabel* lblLat = nullptr;
+    QLabel* txtLatitude = nullptr;
+    QLabel* lblLon = nullptr;
+    QLabel* txtLongitude = nullptr;
+    QLabel* lblGMT = nullptr;
+    QLabel* txtGMT = nullptr;
+    QLabel* lblHeading = nullptr;
+    QLabel* txtHeading = nullptr;
+    QLabel* label_Event_Category = nullptr;
+    QLabel* lblEventType = nullptr;
+    std::array<EventIcon*, 8> Event_Icon {};
+    std::array<QLabel*, 8> Event_Label {};
+    QLabel* lblNotes = nullptr;
+    QPlainTextEdit* Notes = nullptr;
+    QPushButton* btnSave = nullptr;
+    QPushButton* btnAuto = nullptr;
+    QPushButton* btnStopAuto = nullptr;
+    QTimer TrackingTimer;
+
+    QMenu* menu_File = nullptr;
+    QAction* menu_Configure = nullptr;
+    QAction* menu_CopyData = nullptr;
+    QAction* menu_DeleteData = nullptr;
+    QAction* menu_Exit = nullptr;
+    QMenu* menu_Help = nullptr;
+    QAction* menu_Contents = nullptr;
+    QAction* menu_About = nullptr;
+
+    // The file name the save dialog offers next ("&Save Data").
+    QString mLastExportPath;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildMenus();
+    void connectReceiver();
+};

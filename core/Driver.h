@@ -1,0 +1,71 @@
+#pragma once
+
+// Module Driver: start-up and all data work of the program. Procedures that
+// "let errors pass" throw ZeptaError; those that trap their errors report them
+// through Msg_Box and return normally.
+
+#include "gps/EventObject.h"
+#include "gps/Reading.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+
+namespace Driver
+{
+
+// ---- program folder and connection strings ---------------------------------
+
+// The folder that holds the program file, without a trailing separator. Tests
+// and tools may point it elsewhere.
+QString programFolder();
+void setProgramFolder(const QString& folder);
+
+// "Provider=SQLite;Password=;Data Source=" + folder + "/" + file +
+// ";Persist Security Info=True"
+QString connectionStringFor(const QString& folder, const QString& fileName);
+
+// The module-level connection string of the application database (zepta.mdb),
+// set once by Main.
+QString& applicationConnectionString();
+
+// The event database's connection string, as a fresh data-link object of the
+// receiver component returns it.
+QString eventDatabaseConnectionString();
+
+// Full path of the event database in the program folder, for messages.
+QString eventDatabasePath();
+
+// ---- configuration store -----------------------------------------------------
+
+QString Get_Parameter_Value(const QString& name);
+void Set_Parameter_Value(const QString& name, const QString& value);
+
+// ---- event catalogue ---------------------------------------------------------
+
+constexpr int kPaletteSlots = 8;
+using SlotTypes = std::array<std::int16_t, kPaletteSlots>;
+using SlotTexts = std::array<QString, kPaletteSlots>;
+
+void Load_Event_Mappings(std::int16_t category, SlotTypes& eventTypes, SlotTexts& names, SlotTexts& icons);
+QString Get_Event_Category_Name(std::int16_t category);
+QString Get_Event_Type_Name(std::int16_t eventType);
+
+// ---- event recording and XML posting -----------------------------------------
+
+void Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading& reading);
+void Save_Event_Local(gps::EventObject& event);
+void Save_Event_XML(gps::EventObject& event);
+
+// ---- export and purge --------------------------------------------------------
+
+void Export_Events_To_File(const QString& path);
+std::int32_t Count_Saved_Events();
+void Delete_All_Events();
+
+// ---- start-up (in the windows' library) --------------------------------------
+
+void Main();
+
+} // namespace Driver

@@ -1,0 +1,32 @@
+#include "core/Driver.h"
+
+#include "capture/frmZEPTA.h"
+#include "gps/Component.h"
+#include "info/frmSplash.h"
+
+#include <QVariant>
+
+namespace Driver
+{
+
+// Start-up. Nothing touches a database until the splash window has hidden
+// itself: the connection strings are built after it, and the first query is
+// the main window's loading sequence.
+void Main()
+{
+    frmSplash::instance().showStartup();
+
+    const QString folder = programFolder();
+    applicationConnectionString() = connectionStringFor(folder, QStringLiteral("zepta.mdb"));
+    {
+        const auto dataLink = gps::component().CreateDataLink();
+        dataLink->setConnectionString(QVariant(connectionStringFor(folder, QStringLiteral("Nomrel.mdb"))));
+    }
+
+    frmZEPTA::instance().show();
+
+    frmSplash::instance().SplashTimer.stop();
+    frmSplash::unload();
+}
+
+} // namespace Driver

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "gps/Reading.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace gps
+{
+
+// One captured event. Its four values are set in the order listed; then it
+// either stores itself in the event database or gives its XML fragment.
+class EventObject
+{
+public:
+    virtual ~EventObject() = default;
+
+    virtual void setClientId(const QString& clientId) = 0;
+    virtual void setEventType(std::int16_t eventType) = 0;
+    virtual void setNotes(const QString& notes) = 0;
+    virtual void setReading(const Reading& reading) = 0;
+
+    // Writes the event and its reading; durable when it returns. Throws
+    // ZeptaError with the engine's message on failure.
+    virtual std::int32_t Store() = 0;
+
+    // The event as a well-formed XML fragment.
+    virtual QString XmlText() const = 0;
+};
+
+} // namespace gps

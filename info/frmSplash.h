@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/SharedWindow.h"
+
+#include <QDialog>
+#include <QTimer>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+
+// The product's title window: at start-up it shows for five seconds and hides
+// itself; as the about box it has "&Close" and never closes by itself.
+class frmSplash : public QDialog, public SharedWindow<frmSplash>
+{
+    Q_OBJECT
+public:
+    frmSplash();
+
+    // Start-up mode: modal until the timer hides the window.
+    void showStartup();
+    // About mode: timer off, "&Close" shown, modal until "&Close".
+    void showAbout();
+
+    void SplashTimer_Timer();
+    void Close_Click();
+
+    static constexpr int kVersionMajor = 1;
+    static constexpr int kVersionMinor = 0;
+    static constexpr int kVersionRevision = 2;
+
+    QTimer SplashTimer;
+    QFrame* Frame1 = nullptr;
+    QLabel* lblProductAcronym = nullptr;
+    QLabel* lblProductFamily = nullptr;
+    QLabel* lblProductName = nullptr;
+    QLabel* lblPlatform = nullptr;
+    QLabel* lblVersion = nullptr;
+    QLabel* imgProductLogo = nullptr;
+    QLabel* imgCompanyLogo = nullptr;
+    QPushButton* Close = nullptr;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    QLabel* addLabel(const QString& text, int left, int top, double points, bool bold);
+};

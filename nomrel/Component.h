@@ -1,0 +1,35 @@
+#pragma once
+
+#include "gps/Component.h"
+
+#include <QString>
+
+namespace nomrel
+{
+
+// The data-link object: the event database's connection string, one value for
+// the whole process.
+class DataLink : public gps::DataLink
+{
+public:
+    void setConnectionString(const QVariant& connectionString) override;
+    QString connectionString() const override;
+};
+
+// The component: receivers resolve their port numbers against the program
+// folder given here (its "ports/COMn" links).
+class Component : public gps::Component
+{
+public:
+    explicit Component(QString programFolder);
+    std::unique_ptr<gps::Receiver> CreateReceiver() override;
+    std::unique_ptr<gps::EventObject> CreateEvent() override;
+    std::unique_ptr<gps::DataLink> CreateDataLink() override;
+
+    const QString& programFolder() const { return mProgramFolder; }
+
+private:
+    QString mProgramFolder;
+};
+
+} // namespace nomrel

@@ -1,0 +1,115 @@
+#include "nomrel/EventStore.h"
+
+#include "nomrel/Component.h"
+
+#include <QFile>
+
+namespace nomrel
+{
+
+void ensureSchema(db::Connection& connection)
+{
+    QFile file(QStringLiteral(":/nomrel/schema.sql"));
+    if (!file.open(QIODevice::ReadOnly))
+        throw ZeptaError(QStringLiteral("The event database schema is missing from the component"));
+    connection.execute(QString::fromUtf8(file.readAll()));
+}
+
+std::int32_t EventStore::Store()
+{
+    if (!mHasReading)
+        throw ZeptaError(QStringLiteral("The event has no GPS reading"));
+    db::Connection connection(DataLink().connectionString());
+    ensureSchema(connection);
+    db::Connection::Transaction transaction(connection);
+    connection.execute(QStringLiteral("INSERT INTO GPS_READINGS (GMT, LATITUDE, LONGITUDE, SPEED, DIRECTION, "
+                                      "ALTITUDE, FIX_QUALITY, SATELLITES, HDOP, LOCKED) "
+                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+        {db::Value::dateTime(mReading.gmt), db::Value::real(mReading.latitude), db::Value::real(mReading.longitude),
+            db::Value::real(mReading.speed), db::Value::real(mReading.heading), db::Value::real(mReading.altitude),
+            db::Value::integer(mReading.fixQuality), db::Value::integer(mReading.satellitesUsed),
+            db::Value::real(mReading.hdop), db::Value::boolean(mReading.locked)});
+    const auto readingId = connection.lastInsertRowId();
+    connection.execute(QStringLiteral("INSERT INTO GEOCODED_EVENTS (NAME, OBSERVER_MONIKER, EVENT_TYPE_ID, "
+                                      "GPS_READING_ID, NOTES) VALUES (?, ?, ?, ?, ?)"),
+        {db::Value::text(mReading.source), db::Value::text(mClientId), db::Value::integer(mEventType),
+            db::Value::integer(readingId), db::Value::text(mNotes)});
+    const auto eventId = connection.lastInsertRowId();
+    transaction.commit();
+    return static_cast<std::int32_t>(eventId);
+}
+
+QString xmlEscape(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + 16);
+    const auto* const end = text.constData() + text.size();
+    for (const QChar* p = text.constData(); p != end; ++p) {
+        const char16_t c = p->unicode();
+        switch (c) {
+        case u'&':
+            out += QLatin1String("&amp;");
+            continue;
+        case u'<':
+            out += QLatin1String("&lt;");
+            continue;
+        case u'>':
+            out += QLatin1String("&gt;");
+            continue;
+        case u'"':
+            out += QLatin1String("&quot;");
+            continue;
+        case u'\'':
+            out += QLatin1String("&apos;");
+            continue;
+        case u'\t':
+            out += QLatin1String("&#9;");
+            continue;
+        case u'\n':
+            out += QLatin1String("&#10;");
+            continue;
+        case u'\r':
+            out += QLatin1String("&#13;");
+            continue;
+        default:
+            break;
+        }
+        if (c < 0x20 || c == 0xFFFE || c == 0xFFFF) {
+            out += QChar(0xFFFD);
+        } else if (p->isHighSurrogate() && p + 1 != end && (p + 1)->isLowSurrogate()) {
+            out += *p;
+            out += *++p;
+        } else if (p->isSurrogate()) {
+            out += QChar(0xFFFD); // a lone half of a pair is no character
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+namespace
+{
+QString number(double value, int decimals) { return QString::number(value, 'f', decimals); }
+QString element(const char* name, const QString& content)
+{
+    return QStringLiteral("<%1>%2</%1>").arg(QLatin1String(name), content);
+}
+} // namespace
+
+QString EventStore::XmlText() const
+{
+    const gps::Reading& r = mReading;
+    const QString gmt = r.gmt.isValid() ? r.gmt.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")) : QString();
+    QString reading = element("Gmt", gmt) + element("Latitude", number(r.latitude, 7))
+        + element("Longitude", number(r.longitude, 7)) + element("Speed", number(r.speed, 2))
+        + element("Heading", number(r.heading, 1)) + element("Altitude", number(r.altitude, 1))
+        + element("FixQuality", QString::number(r.fixQuality))
+        + element("Satellites", QString::number(r.satellitesUsed)) + element("Hdop", number(r.hdop, 1))
+        + element("Locked", r.locked ? QStringLiteral("true") : QStringLiteral("false"));
+    return QStringLiteral("<GeocodedEvent>") + element("ClientId", xmlEscape(mClientId))
+        + element("EventTypeId", QString::number(mEventType)) + element("Notes", xmlEscape(mNotes))
+        + element("GpsReading", reading) + QStringLiteral("</GeocodedEvent>");
+}
+
+} // namespace nomrel

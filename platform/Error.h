@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+// The one exception type of the program. Procedures that let errors pass to
+// their caller throw it, carrying the engine's or the component's own message.
+class ZeptaError : public std::runtime_error
+{
+public:
+    explicit ZeptaError(const QString& message)
+        : std::runtime_error(message.toStdString())
+        , mMessage(message)
+    {
+    }
+
+    const QString& message() const noexcept { return mMessage; }
+
+private:
+    QString mMessage;
+};

@@ -1,0 +1,47 @@
+#include "support/ScriptedMessages.h"
+
+#include <QTest>
+
+ScriptedMessages::ScriptedMessages()
+{
+    mPrevious = setMessagePresenter([this](const Message& message) { return present(message); });
+}
+
+ScriptedMessages::~ScriptedMessages()
+{
+    if (!mExpected.isEmpty())
+        qWarning("%d expected message box(es) were never shown, first: %s", int(mExpected.size()),
+            qPrintable(mExpected.first().title));
+    setMessagePresenter(std::move(mPrevious));
+}
+
+ScriptedMessages& ScriptedMessages::expect(const QString& subject, MessageAnswer answer)
+{
+    mExpected.append({QStringLiteral("Zepta - ") + subject, answer});
+    return *this;
+}
+
+bool ScriptedMessages::allShown() const
+{
+    if (mExpected.isEmpty())
+        return true;
+    qWarning("expected message box not shown: %s", qPrintable(mExpected.first().title));
+    return false;
+}
+
+MessageAnswer ScriptedMessages::present(const Message& message)
+{
+    mShown.append(message);
+    if (mExpected.isEmpty()) {
+        QTest::qFail(qPrintable(QStringLiteral("unexpected message box \"%1\": %2").arg(message.title, message.text)),
+            __FILE__, __LINE__);
+        return message.kind == MessageKind::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+    }
+    const Expected expected = mExpected.takeFirst();
+    if (expected.title != message.title) {
+        QTest::qFail(qPrintable(QStringLiteral("message box \"%1\" shown where \"%2\" was expected: %3")
+                                    .arg(message.title, expected.title, message.text)),
+            __FILE__, __LINE__);
+    }
+    return expected.answer;
+}

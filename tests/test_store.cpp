@@ -1,0 +1,223 @@
+// The configuration store and the shipped application database.
+
+#include "core/Driver.h"
+#include "platform/Db.h"
+#include "platform/Error.h"
+#include "platform/NumberText.h"
+#include "support/TempProgramFolder.h"
+
+#include <QFile>
+#include <QTest>
+
+#include <optional>
+
+class TestStore : public QObject
+{
+    Q_OBJECT
+
+    std::optional<TempProgramFolder> mFolder;
+
+    QString errorOf(const std::function<void()>& action)
+    {
+        try {
+            action();
+        } catch (const ZeptaError& error) {
+            return error.message();
+        }
+        return QString();
+    }
+
+    int configurationRows()
+    {
+        auto c = db::Connection::openFile(mFolder->applicationDatabase());
+        return c.open(QStringLiteral("SELECT COUNT(*) AS N FROM CONFIGURATION")).field(QStringLiteral("N")).toInt32();
+    }
+
+private slots:
+    void init() { mFolder.emplace(); }
+    void cleanup() { mFolder.reset(); }
+
+    void connectionStringsKeepTheirForm()
+    {
+        const QString s = Driver::connectionStringFor(QStringLiteral("/opt/zepta"), QStringLiteral("zepta.mdb"));
+        QCOMPARE(
+            s, QStringLiteral("Provider=SQLite;Password=;Data Source=/opt/zepta/zepta.mdb;Persist Security Info=True"));
+        QVERIFY(s.contains(QLatin1String(";Password=;")));
+        QVERIFY(s.endsWith(QLatin1String(";Persist Security Info=True")));
+        QCOMPARE(db::dataSourceOf(s), QStringLiteral("/opt/zepta/zepta.mdb"));
+        QCOMPARE(db::dataSourceOf(QStringLiteral("data source = /a b/c.mdb ;x=y")), QStringLiteral("/a b/c.mdb"));
+        QVERIFY(!errorOf([] { db::dataSourceOf(QStringLiteral("Provider=SQLite;Password=")); }).isEmpty());
+    }
+
+    void writtenValueIsReadBack()
+    {
+        Driver::Set_Parameter_Value(QStringLiteral("CLIENT_ID"), QStringLiteral("crew 7 'north' \"B\""));
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")), QStringLiteral("crew 7 'north' \"B\""));
+        Driver::Set_Parameter_Value(QStringLiteral("CLIENT_ID"), QString());
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")), QString());
+        // Nothing else changed.
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("COM_SETTINGS")), QStringLiteral("4800,N,8,1"));
+        QCOMPARE(configurationRows(), 11);
+    }
+
+    void missingRowFailsAndCreatesNone()
+    {
+        QVERIFY(errorOf([] {
+            Driver::Get_Parameter_Value(QStringLiteral("NO_SUCH_KEY"));
+        }).contains(QLatin1String("No current record")));
+        QVERIFY(errorOf([] {
+            Driver::Set_Parameter_Value(QStringLiteral("NO_SUCH_KEY"), QStringLiteral("x"));
+        }).contains(QLatin1String("No current record")));
+        QCOMPARE(configurationRows(), 11);
+        // A quote in a name is data, not SQL.
+        QVERIFY(!errorOf([] { Driver::Get_Parameter_Value(QStringLiteral("X' OR '1'='1")); }).isEmpty());
+    }
+
+    void duplicateNamesActOnTheFirstRow()
+    {
+        mFolder->execApplication(QStringLiteral("INSERT INTO CONFIGURATION VALUES ('CLIENT_ID', 'second')"));
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")), QStringLiteral("1"));
+        Driver::Set_Parameter_Value(QStringLiteral("CLIENT_ID"), QStringLiteral("changed"));
+        auto c = db::Connection::openFile(mFolder->applicationDatabase());
+        auto rows = c.open(QStringLiteral(
+            "SELECT PARAMETER_VALUE FROM CONFIGURATION WHERE PARAMETER_NAME = 'CLIENT_ID' ORDER BY rowid"));
+        QCOMPARE(rows.field(QStringLiteral("PARAMETER_VALUE")).toString(), QStringLiteral("changed"));
+        rows.moveNext();
+        QCOMPARE(rows.field(QStringLiteral("PARAMETER_VALUE")).toString(), QStringLiteral("second"));
+    }
+
+    void nullValueFails()
+    {
+        // The shipped table forbids Null; an older or hand-edited one may not.
+        mFolder->execApplication(QStringLiteral(
+            "CREATE TABLE C2 (PARAMETER_NAME TEXT, PARAMETER_VALUE TEXT); INSERT INTO C2 SELECT * FROM CONFIGURATION;"
+            "DROP TABLE CONFIGURATION; ALTER TABLE C2 RENAME TO CONFIGURATION;"
+            "UPDATE CONFIGURATION SET PARAMETER_VALUE = NULL WHERE PARAMETER_NAME = 'CLIENT_ID'"));
+        QVERIFY(
+            errorOf([] { Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")); }).contains(QLatin1String("Null")));
+    }
+
+    void unusableDatabaseGivesTheEnginesError()
+    {
+        if (!mFolder->makeReadOnly(mFolder->applicationDatabase()))
+            QSKIP("this file system cannot make a file read-only for root");
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")), QStringLiteral("1"));
+        const QString readOnly
+            = errorOf([] { Driver::Set_Parameter_Value(QStringLiteral("CLIENT_ID"), QStringLiteral("2")); });
+        QVERIFY2(readOnly.contains(QLatin1String("readonly")), qPrintable(readOnly));
+        mFolder->makeWritable(mFolder->applicationDatabase());
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")), QStringLiteral("1"));
+
+        QVERIFY(QFile::remove(mFolder->applicationDatabase()));
+        const QString missing = errorOf([] { Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")); });
+        QVERIFY2(missing.contains(QLatin1String("unable to open database file")), qPrintable(missing));
+        QVERIFY(!QFile::exists(mFolder->applicationDatabase())); // nothing created
+
+        QFile garbage(mFolder->applicationDatabase());
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write(QByteArray(4096, 'x'));
+        garbage.close();
+        const QString notADatabase = errorOf([] { Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")); });
+        QVERIFY2(notADatabase.contains(QLatin1String("not a database")), qPrintable(notADatabase));
+    }
+
+    void shippedDatabaseHoldsTheDefaults()
+    {
+        const QList<QPair<QString, QString>> defaults = {{"EVENT_CATEGORY", "30"}, {"TRACKING_INTERVAL", "60"},
+            {"BEEP_AFTER_SAVES", "True"}, {"SHRINK_AFTER_SAVES", "True"}, {"SHOW_GPS_WINDOW", "False"},
+            {"COM_PORT", "1"}, {"COM_SETTINGS", "4800,N,8,1"}, {"CLIENT_ID", "1"}, {"DATA_STORAGE_MODE", "LOCAL"},
+            {"SERVER_IP", "127.0.0.1"}, {"LISTENER_NAME", "Zepta/listener.asp"}};
+        for (const auto& [key, value] : defaults)
+            QCOMPARE(Driver::Get_Parameter_Value(key), value);
+        QCOMPARE(configurationRows(), 11);
+
+        // EVENT_CATEGORY is the first category the unordered query returns.
+        auto c = db::Connection::openFile(mFolder->applicationDatabase());
+        QCOMPARE(c.open(QStringLiteral("SELECT * FROM EVENT_CATEGORIES"))
+                     .field(QStringLiteral("EVENT_CATEGORY_ID"))
+                     .toString(),
+            Driver::Get_Parameter_Value(QStringLiteral("EVENT_CATEGORY")));
+    }
+
+    void shippedCatalogueIsConsistent()
+    {
+        auto c = db::Connection::openFile(mFolder->applicationDatabase());
+        // Category ids come back out of ascending order.
+        QList<int> order;
+        for (auto rows = c.open(QStringLiteral("SELECT * FROM EVENT_CATEGORIES")); !rows.eof(); rows.moveNext())
+            order << rows.field(QStringLiteral("EVENT_CATEGORY_ID")).toInt32();
+        QVERIFY(order.size() >= 3);
+        QVERIFY(!order.contains(1));
+        QVERIFY(!std::is_sorted(order.begin(), order.end()));
+
+        auto count = [&c](const QString& sql) { return c.open(sql).field(QStringLiteral("N")).toInt32(); };
+        QCOMPARE(count(QStringLiteral("SELECT COUNT(*) AS N FROM EVENT_UI_MAPPINGS M WHERE NOT EXISTS "
+                                      "(SELECT 1 FROM EVENT_TYPES E WHERE E.EVENT_TYPE_ID = M.EVENT_TYPE_ID)")),
+            0);
+        QCOMPARE(
+            count(QStringLiteral("SELECT COUNT(*) AS N FROM EVENT_UI_MAPPINGS M WHERE NOT EXISTS "
+                                 "(SELECT 1 FROM EVENT_CATEGORIES C WHERE C.EVENT_CATEGORY_ID = M.EVENT_CATEGORY)")),
+            0);
+        QCOMPARE(count(QStringLiteral(
+                     "SELECT COUNT(*) AS N FROM EVENT_UI_MAPPINGS WHERE EVENT_MAPPING_ID NOT BETWEEN 0 AND 7")),
+            0);
+        QCOMPARE(count(QStringLiteral("SELECT COUNT(*) AS N FROM (SELECT 1 FROM EVENT_UI_MAPPINGS "
+                                      "GROUP BY EVENT_CATEGORY, EVENT_MAPPING_ID HAVING COUNT(*) > 1)")),
+            0);
+        // One category fills all eight slots, one leaves some empty.
+        QVERIFY(
+            count(QStringLiteral("SELECT COUNT(*) AS N FROM (SELECT 1 FROM EVENT_UI_MAPPINGS GROUP BY EVENT_CATEGORY "
+                                 "HAVING COUNT(*) = 8)"))
+            >= 1);
+        QVERIFY(
+            count(QStringLiteral("SELECT COUNT(*) AS N FROM (SELECT 1 FROM EVENT_UI_MAPPINGS GROUP BY EVENT_CATEGORY "
+                                 "HAVING COUNT(*) < 8)"))
+            >= 1);
+        // Every icon named is shipped, and so is the fallback.
+        for (auto rows = c.open(QStringLiteral("SELECT ICON FROM EVENT_TYPES")); !rows.eof(); rows.moveNext()) {
+            const QString icon = rows.field(QStringLiteral("ICON")).toString();
+            QVERIFY2(QFile::exists(shippedProgramFolder() + QStringLiteral("/Icons/") + icon), qPrintable(icon));
+        }
+        QVERIFY(QFile::exists(shippedProgramFolder() + QStringLiteral("/Icons/not_found.ico")));
+    }
+
+    void numberTextFollowsThePlatformConversion()
+    {
+        QCOMPARE(numtext::toInt16(QStringLiteral(" 42 ")), std::int16_t(42));
+        QCOMPARE(numtext::toInt16(QStringLiteral("2.5")), std::int16_t(2));
+        QCOMPARE(numtext::toInt16(QStringLiteral("3.5")), std::int16_t(4));
+        QCOMPARE(numtext::toInt16(QStringLiteral("-2.5")), std::int16_t(-2));
+        QCOMPARE(numtext::toInt32(QStringLiteral("30")) * 1000, 30000);
+        QVERIFY(errorOf([] { numtext::toInt16(QStringLiteral("32768")); }).contains(QLatin1String("Overflow")));
+        QVERIFY(errorOf([] { numtext::toInt16(QStringLiteral("abc")); }).contains(QLatin1String("Type mismatch")));
+        QVERIFY(errorOf([] { numtext::toInt16(QString()); }).contains(QLatin1String("Type mismatch")));
+        QVERIFY(numtext::toBoolean(QStringLiteral("TRUE")));
+        QVERIFY(numtext::toBoolean(QStringLiteral("-1")));
+        QVERIFY(!numtext::toBoolean(QStringLiteral("0")));
+        QVERIFY(!numtext::toBoolean(QStringLiteral("false")));
+        QVERIFY(errorOf([] { numtext::toBoolean(QStringLiteral("maybe")); }).contains(QLatin1String("Type mismatch")));
+    }
+
+    void valuesKeepTheirTypes()
+    {
+        auto c = db::Connection::openFile(mFolder->file(QStringLiteral("types.db")), db::Connection::Mode::Create);
+        c.execute(QStringLiteral("CREATE TABLE T (D DATETIME, B BOOLEAN, R DOUBLE, I INTEGER, S TEXT)"));
+        c.execute(QStringLiteral("INSERT INTO T VALUES (?, ?, ?, ?, ?)"),
+            {db::Value::dateTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC)), db::Value::boolean(true),
+                db::Value::real(-78.5), db::Value::integer(7), db::Value::null()});
+        auto rows = c.open(QStringLiteral("SELECT * FROM T"));
+        QCOMPARE(rows.field(QStringLiteral("D")).kind(), db::Value::Kind::DateTime);
+        QCOMPARE(rows.field(QStringLiteral("D")).toDateTime(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
+        QCOMPARE(rows.field(QStringLiteral("b")).kind(), db::Value::Kind::Boolean);
+        QCOMPARE(rows.field(QStringLiteral("R")).toDouble(), -78.5);
+        QCOMPARE(rows.field(QStringLiteral("I")).toInt16(), std::int16_t(7));
+        QVERIFY(rows.field(QStringLiteral("S")).isNull());
+        QVERIFY(!errorOf([&rows] { rows.field(QStringLiteral("NOPE")); }).isEmpty());
+        rows.moveNext();
+        QVERIFY(rows.eof());
+        QVERIFY(errorOf([&rows] { rows.field(QStringLiteral("D")); }).contains(QLatin1String("No current record")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStore)
+#include "test_store.moc"
