@@ -1,4 +1,13 @@
 #include "capture/frmZEPTA.h"
 
-// Not written yet.
-void frmZEPTA::menu_Configure_Click() { }
+#include "config/frmConfig.h"
+
+// The dialog reports nothing back: however it was closed, the window reads
+// the stored settings again, which is how the menus, the palette and the
+// receiver follow what was saved.
+void frmZEPTA::menu_Configure_Click()
+{
+    frmConfig::instance().exec();
+    Update_Form_per_Options();
+    Update_GPS_per_Options();
+}

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "platform/SharedWindow.h"
+
+#include <QDialog>
+
+class QButtonGroup;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QToolButton;
+
+// An up-down control bound to a text box: each step writes the new number
+// into the box as its text, so the box's own change handling runs as it does
+// for typing. A step counts from the number the box shows (text it cannot
+// read counts as 0, as the interval check counts it) and stops at the ends of
+// the range, so the control itself never writes a number outside it.
+class UpDown : public QWidget
+{
+    Q_OBJECT
+public:
+    UpDown(QLineEdit* buddy, QWidget* parent);
+
+    void setRange(int minimum, int maximum);
+    void setIncrement(int increment);
+    int minimum() const { return mMinimum; }
+    int maximum() const { return mMaximum; }
+    int increment() const { return mIncrement; }
+
+    void stepUp() { step(mIncrement); }
+    void stepDown() { step(-mIncrement); }
+
+    QToolButton* upButton = nullptr;
+    QToolButton* downButton = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void step(int delta);
+
+    QLineEdit* mBuddy;
+    int mMinimum = 0;
+    int mMaximum = 100;
+    int mIncrement = 1;
+};
+
+// Limits what the user types into a box to a number of characters, like a
+// text box's maximum length, without cutting a longer text that the program
+// puts there: a stored value is shown and saved whole, and the user may still
+// shorten it. An edit that would make the text longer than both the limit and
+// the text before it is undone.
+class TypedLengthLimit : public QObject
+{
+    Q_OBJECT
+public:
+    TypedLengthLimit(QLineEdit* box, int maximum);
+    int maximum() const { return mMaximum; }
+
+private:
+    void edited(const QString& text);
+
+    QLineEdit* mBox;
+    int mMaximum;
+    QString mBefore; // the box's text before the edit being checked
+    int mCursorBefore = 0;
+};
+
+// The configuration dialog: views, checks, defaults and saves the eleven
+// configuration parameters. Shown modally by the main window's "Con&figure".
+// "&Save" writes and unloads; "Cancel" only hides (edits and the open page are
+// kept for the next showing); the title-bar close unloads without writing.
+class frmConfig : public QDialog, public SharedWindow<frmConfig>
+{
+    Q_OBJECT
+public:
+    frmConfig();
+    ~frmConfig() override;
+
+    // Shows the dialog modally; when it was closed by "&Save" or the title-bar
+    // close, unloads it once the modal loop has returned (never from inside it).
+    int exec() override;
+
+    void Form_Load();
+    void Load_Event_Categories();
+    void Update_UI_per_Options();
+    void Load_COM_Settings(const QString& settings);
+    void Load_IP_Address(const QString& address);
+    void Update_UI_for_Storage_Mode();
+    void txtTrackingInterval_Change();
+    void Button_Defaults_Click();
+    void Save_Options();
+    void Button_Save_Click();
+    void Button_Cancel_Click();
+
+    QTabWidget* OptionsTab = nullptr;
+    QPushButton* Button_Save = nullptr;
+    QPushButton* Button_Cancel = nullptr;
+    QPushButton* Button_Defaults = nullptr;
+
+    // Page "User Interface"
+    QGroupBox* fraArea = nullptr;
+    QComboBox* cmbEventCategory = nullptr;
+    QGroupBox* fraEventSave = nullptr;
+    QLineEdit* txtTrackingInterval = nullptr;
+    UpDown* UpDown1 = nullptr;
+    QComboBox* combo_Beep_After_Saves = nullptr;
+    QComboBox* combo_Shrink_After_Saves = nullptr;
+    QGroupBox* frame_GPS = nullptr;
+    QRadioButton* option_Show_GPS_No = nullptr;
+    QRadioButton* option_Show_GPS_Yes = nullptr;
+    QButtonGroup* mShowGpsGroup = nullptr;
+
+    // Page "GPS"
+    QGroupBox* fraGPSPort = nullptr;
+    QComboBox* cmbCOMPort = nullptr;
+    QComboBox* cmbCOMSpeed = nullptr;
+    QComboBox* cmbCOMParityBit = nullptr;
+    QComboBox* cmbCOMDataBits = nullptr;
+    QComboBox* cmbCOMStopBits = nullptr;
+
+    // Page "Data Storage"
+    QComboBox* combo_Storage_Mode = nullptr;
+    QLineEdit* txtClient_ID = nullptr;
+    QGroupBox* frame_RemoteHost = nullptr;
+    QLabel* lblIP = nullptr;
+    QLineEdit* txtOctet1 = nullptr;
+    QLineEdit* txtOctet2 = nullptr;
+    QLineEdit* txtOctet3 = nullptr;
+    QLineEdit* txtOctet4 = nullptr;
+    QLabel* lblListenerName = nullptr;
+    QLineEdit* txtListenerName = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildUserInterfacePage(QWidget* page);
+    void buildGpsPage(QWidget* page);
+    void buildDataStoragePage(QWidget* page);
+    void setTabOrderByReading();
+    void Unload_Form();
+
+    bool mInExec = false;
+    bool mUnloadRequested = false;
+    bool mPuttingBackInterval = false;
+};
