@@ -72,6 +72,13 @@ public:
     std::unique_ptr<gps::Receiver> mGPS;
     Driver::SlotTypes mEventTypeIDs {}; // all 0 when the window is created
     std::int16_t mSelectedSlot = -1;
+    // Which slots the last palette load filled from the catalogue. A slot the
+    // current category leaves empty (fallback icon, empty caption) keeps an
+    // older value in mEventTypeIDs; slotHasEventType(slot) is false for it, and
+    // the capture treats choosing it as no choice, so no event is recorded with
+    // a type the user never saw.
+    std::array<bool, 8> mSlotFilled {};
+    bool slotHasEventType(int slot) const { return slot >= 0 && slot < 8 && mSlotFilled[slot]; }
 
     // ---- controls
     QLabel* Title = nullptr;

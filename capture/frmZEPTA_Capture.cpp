@@ -1,8 +1,106 @@
 #include "capture/frmZEPTA.h"
 
-// Not written yet.
-bool frmZEPTA::Capture_Current_Event() { return false; }
-void frmZEPTA::btnSave_Click() { }
-void frmZEPTA::btnAuto_Click() { }
-void frmZEPTA::btnStopAuto_Click() { }
-void frmZEPTA::TrackingTimer_Timer() { }
+#include "platform/Error.h"
+#include "platform/Messages.h"
+#include "platform/NumberText.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <limits>
+#include <optional>
+
+namespace
+{
+
+// The longest period a QTimer takes, in whole seconds.
+constexpr std::int32_t kLongestTrackingSeconds = std::numeric_limits<int>::max() / 1000;
+
+bool beepAfterSaves() { return numtext::toBoolean(Driver::Get_Parameter_Value(QStringLiteral("BEEP_AFTER_SAVES"))); }
+
+// The tracking period in milliseconds, or nothing when the stored interval is
+// no whole number of seconds the timer can run at.
+std::optional<int> trackingPeriod(const QString& interval)
+{
+    try {
+        const std::int32_t seconds = numtext::toInt32(interval);
+        if (seconds < 1 || seconds > kLongestTrackingSeconds)
+            return std::nullopt;
+        return seconds * 1000;
+    } catch (const ZeptaError&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+// Validity is asked first: without a valid reading the user is told to wait,
+// whatever the palette shows. A slot the current category left empty is no
+// choice: an event of a type the user never saw must not be recorded.
+bool frmZEPTA::Capture_Current_Event()
+{
+    if (!mGPS->ValidReading()) {
+        Msg_Box(MessageKind::Exclamation, QStringLiteral("GPS Reading Required"),
+            QStringLiteral("You must wait until you have a valid GPS Reading before you can capture an event!"));
+        return false;
+    }
+    if (mSelectedSlot < 0 || mSelectedSlot >= Driver::kPaletteSlots || !slotHasEventType(mSelectedSlot)) {
+        Msg_Box(
+            MessageKind::Exclamation, QStringLiteral("Choose Event"), QStringLiteral("You must choose an event type!"));
+        return false;
+    }
+    const QString notes = Notes->toPlainText();
+    const gps::Reading reading = mGPS->CurrentReading();
+    Driver::Save_Event(mEventTypeIDs[static_cast<std::size_t>(mSelectedSlot)], notes, reading);
+    if (beepAfterSaves())
+        QApplication::beep();
+    return true;
+}
+
+void frmZEPTA::btnSave_Click()
+{
+    if (!Capture_Current_Event())
+        return;
+    Reset_Event_Selection();
+    showMinimized();
+}
+
+// The interval is checked before the first capture, so a run that cannot
+// start records nothing.
+void frmZEPTA::btnAuto_Click()
+{
+    const QString interval = Driver::Get_Parameter_Value(QStringLiteral("TRACKING_INTERVAL"));
+    const std::optional<int> period = trackingPeriod(interval);
+    if (!period) {
+        Msg_Box(MessageKind::Exclamation, QStringLiteral("Invalid Tracking Interval"),
+            QStringLiteral("The tracking interval \"%1\" cannot be used: it must be a whole number of seconds from 1 "
+                           "to %2. Change it in File > Configure; tracking has not started.")
+                .arg(interval)
+                .arg(kLongestTrackingSeconds));
+        return;
+    }
+    if (!Capture_Current_Event())
+        return;
+    btnSave->setEnabled(false);
+    TrackingTimer.setInterval(*period);
+    TrackingTimer.start();
+    btnStopAuto->setVisible(true);
+    btnAuto->setVisible(false);
+}
+
+void frmZEPTA::btnStopAuto_Click()
+{
+    TrackingTimer.stop();
+    btnStopAuto->setVisible(false);
+    btnAuto->setVisible(true);
+    btnSave->setEnabled(true);
+}
+
+// A tick keeps the choice and the notes: every tick records what is current.
+void frmZEPTA::TrackingTimer_Timer()
+{
+    Capture_Current_Event();
+    if (beepAfterSaves())
+        QApplication::beep();
+}

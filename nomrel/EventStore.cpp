@@ -4,11 +4,17 @@
 
 #include <QFile>
 
+// The schema is a resource of this static library; nothing else references it,
+// so it must be registered by hand or the linker drops it.
+static void registerNomrelResources() { Q_INIT_RESOURCE(nomrel); }
+
 namespace nomrel
 {
 
 void ensureSchema(db::Connection& connection)
 {
+    static const bool registered = (registerNomrelResources(), true);
+    Q_UNUSED(registered);
     QFile file(QStringLiteral(":/nomrel/schema.sql"));
     if (!file.open(QIODevice::ReadOnly))
         throw ZeptaError(QStringLiteral("The event database schema is missing from the component"));
@@ -19,6 +25,10 @@ std::int32_t EventStore::Store()
 {
     if (!mHasReading)
         throw ZeptaError(QStringLiteral("The event has no GPS reading"));
+    // GMT is required of every stored reading; a row without it would break
+    // the export of all events later.
+    if (!mReading.gmt.isValid())
+        throw ZeptaError(QStringLiteral("The event's GPS reading has no time"));
     db::Connection connection(DataLink().connectionString());
     ensureSchema(connection);
     db::Connection::Transaction transaction(connection);
