@@ -14,6 +14,12 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace
 {
@@ -24,6 +30,71 @@ QFont arial(double points, bool bold = false)
     font.setBold(bold);
     return font;
 }
+
+constexpr int kNotesMaxLength = 255;
+
+// A plain-text box that holds at most maxLength characters: typing beyond it
+// does nothing, and a paste is cut to what still fits (the text after the
+// insertion point is kept).
+void limitLength(QPlainTextEdit* edit, int maxLength)
+{
+    struct LastChange {
+        int position = 0;
+        int added = 0;
+    };
+    auto last = std::make_shared<LastChange>();
+    QObject::connect(
+        edit->document(), &QTextDocument::contentsChange, edit, [last](int position, int /*removed*/, int added) {
+            *last = {position, added};
+        });
+    QObject::connect(edit, &QPlainTextEdit::textChanged, edit, [edit, maxLength, last] {
+        QTextDocument* document = edit->document();
+        const int length = document->characterCount() - 1; // without the closing paragraph mark
+        if (length <= maxLength)
+            return;
+        // Cut the excess from the end of the text just inserted, or from the
+        // end of the text when it was too long already.
+        int end = last->position + last->added;
+        if (last->added <= 0 || end > length)
+            end = length;
+        int start = std::max(end - (length - maxLength), 0);
+        if (start > 0 && document->characterAt(start - 1).isHighSurrogate())
+            --start; // never split a surrogate pair
+        QTextCursor cursor(document);
+        cursor.joinPreviousEditBlock();
+        cursor.setPosition(start);
+        cursor.setPosition(end, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        cursor.endEditBlock();
+        if (length - (end - start) > maxLength) {
+            int keep = maxLength;
+            if (document->characterAt(keep - 1).isHighSurrogate())
+                --keep;
+            cursor.setPosition(keep);
+            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+    });
+}
+
+// Asks for the input focus when the window is first shown, so the first icon
+// takes it (and is chosen) also where no window manager hands it over.
+class ActivateWhenFirstShown : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            static_cast<QWidget*>(watched)->activateWindow();
+            watched->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+};
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& place, const QFont& font,
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop)
@@ -44,7 +115,8 @@ frmZEPTA::frmZEPTA()
     setWindowIcon(branding::applicationIcon());
     buildLayout();
     buildMenus();
-    adjustSize();
+    // The client area is 6795 x 6690 twips, with the menu bar above it.
+    resize(twips::size(6795, 6690) + QSize(0, menuBar()->sizeHint().height()));
     Form_Load();
 }
 
@@ -90,10 +162,18 @@ void frmZEPTA::buildLayout()
     lblEventType
         = makeLabel(client, "lblEventType", QStringLiteral("Events:"), twips::rect(120, 2640, 855, 255), arial(9.75));
 
+    const auto opening = std::make_shared<bool>(true);
     for (int i = 0; i < 8; ++i) {
         auto* icon = new EventIcon(static_cast<std::int16_t>(i), client);
         icon->setGeometry(twips::rect(120 + 840 * i, 3000, 615, 615));
         connect(icon, &EventIcon::gotFocus, this, &frmZEPTA::Event_Icon_GotFocus);
+        // Focus that only comes back with the window does not choose: a choice
+        // cleared by a save or a palette load stays cleared. The exception is
+        // the window's opening, when the first icon takes the focus and is chosen.
+        connect(icon, &EventIcon::focusOnActivation, this, [this, opening](std::int16_t index) {
+            if (std::exchange(*opening, false))
+                Event_Icon_GotFocus(index);
+        });
         Event_Icon[i] = icon;
         auto* caption = makeLabel(client, "Event_Label", QStringLiteral("Event Label"),
             twips::rect(840 * i, 3600, 855, 495), arial(8.25), Qt::AlignHCenter | Qt::AlignTop);
@@ -107,6 +187,7 @@ void frmZEPTA::buildLayout()
     Notes->setObjectName(QStringLiteral("Notes"));
     Notes->setGeometry(twips::rect(240, 4680, 6255, 1095));
     Notes->setTabChangesFocus(true);
+    limitLength(Notes, kNotesMaxLength);
 
     auto makeButton = [client](const char* name, const QString& caption, const QRect& place, bool arialFont) {
         auto* button = new QPushButton(caption, client);
@@ -132,6 +213,9 @@ void frmZEPTA::buildLayout()
         setTabOrder(previous, next);
         previous = next;
     }
+    // The window opens with the focus on the first icon.
+    Event_Icon[0]->setFocus(Qt::OtherFocusReason);
+    installEventFilter(new ActivateWhenFirstShown(this));
 
     TrackingTimer.setInterval(60000);
     connect(&TrackingTimer, &QTimer::timeout, this, &frmZEPTA::TrackingTimer_Timer);

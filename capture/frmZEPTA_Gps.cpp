@@ -1,16 +1,81 @@
 #include "capture/frmZEPTA.h"
 
-#include <QLabel>
+#include "platform/Error.h"
+#include "platform/Messages.h"
+#include "platform/NumberText.h"
 
-// Not written yet.
-void frmZEPTA::Update_GPS_per_Options() { }
-void frmZEPTA::Display_GPS_Reading(const gps::Reading&) { }
-void frmZEPTA::Display_Poor_Signal() { }
+#include <QLabel>
+#include <QLocale>
+
+#include <exception>
+
+// Applies the stored receiver settings and starts the receiver. Any failure
+// ends the run at that step (later steps are skipped) and shows one message;
+// the window then goes on, and the next close of the configuration dialog
+// tries again.
+void frmZEPTA::Update_GPS_per_Options()
+{
+    try {
+        if (!mGPS)
+            throw ZeptaError(QStringLiteral("There is no GPS receiver object"));
+        if (numtext::toBoolean(Driver::Get_Parameter_Value(QStringLiteral("SHOW_GPS_WINDOW"))))
+            mGPS->ShowMonitor();
+        else
+            mGPS->HideMonitor();
+        mGPS->setPort(numtext::toInt16(Driver::Get_Parameter_Value(QStringLiteral("COM_PORT"))));
+        mGPS->setSettings(Driver::Get_Parameter_Value(QStringLiteral("COM_SETTINGS")));
+        mGPS->Start();
+    } catch (const std::exception&) {
+        Msg_Box(MessageKind::Exclamation, QStringLiteral("Invalid GPS Configuration"),
+            QStringLiteral("Your GPS configuration appears to be invalid.\r\nPlease correct its configuration."));
+    }
+}
+
+namespace
+{
+// The regional default conversion of a date and time: the short date and the
+// long time (with seconds, so the user sees the clock move), without a zone.
+QString regionalDateTime(const QLocale& regional, const QDateTime& value)
+{
+    QString timeFormat = regional.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(QLatin1Char('t'));
+    return regional.toString(value.date(), QLocale::ShortFormat) + QLatin1Char(' ')
+        + regional.toString(value.time(), timeFormat.trimmed());
+}
+} // namespace
+
+// Each value is fetched from the receiver as it is written, so the labels show
+// its latest values, not those carried by the event.
+void frmZEPTA::Display_GPS_Reading(const gps::Reading& /*Position*/)
+{
+    const QLocale regional;
+    txtLatitude->setText(QLatin1Char(' ') + regional.toString(static_cast<double>(mGPS->Latitude()), 'f', 4));
+    txtLongitude->setText(regional.toString(static_cast<double>(mGPS->Longitude()), 'f', 4));
+    txtGMT->setText(regionalDateTime(regional, mGPS->GMT().toUTC()));
+    // A single-precision number as text: at most 7 significant digits, no
+    // trailing zeros.
+    txtHeading->setText(regional.toString(static_cast<double>(mGPS->Heading()), 'g', 7));
+}
+
+void frmZEPTA::Display_Poor_Signal()
+{
+    for (QLabel* label : {txtLatitude, txtLongitude, txtGMT, txtHeading})
+        label->setText(QStringLiteral("Poor Signal"));
+}
+
 void frmZEPTA::Display_No_GPS_Data()
 {
     for (QLabel* label : {txtLatitude, txtLongitude, txtGMT, txtHeading})
         label->setText(QStringLiteral("No GPS Data"));
 }
-void frmZEPTA::mGPS_NewReading(const gps::Reading&) { }
-void frmZEPTA::mGPS_Unlocked() { }
-void frmZEPTA::mGPS_NoData() { }
+
+void frmZEPTA::mGPS_NewReading(const gps::Reading& Position) { Display_GPS_Reading(Position); }
+
+void frmZEPTA::mGPS_Unlocked() { Display_Poor_Signal(); }
+
+void frmZEPTA::mGPS_NoData()
+{
+    Display_No_GPS_Data();
+    Msg_Box(MessageKind::Exclamation, QStringLiteral("No GPS Data"),
+        QStringLiteral("Your computer is not receiving GPS data"));
+}

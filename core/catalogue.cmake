@@ -1,0 +1,2 @@
+# The event catalogue of module Driver.
+target_sources(zepta_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/DriverCatalogue.cpp)
