@@ -446,7 +446,8 @@ private slots:
         QTest::newRow("C") << QLocale::c()
                            << QStringList {" 35.7796", "-78.6382", "6 Dec 2026 07:30:15", "90", " 35.7797", "123.4"};
         QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates)
-                                 << QStringList {" 35.7796", "-78.6382", "12/6/26 7:30:15 AM", "90", " 35.7797", "123.4"};
+                                 << QStringList {
+                                        " 35.7796", "-78.6382", "12/6/26 7:30:15 AM", "90", " 35.7797", "123.4"};
         QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany)
                                 << QStringList {" 35,7796", "-78,6382", "06.12.26 07:30:15", "90", " 35,7797", "123,4"};
     }
