@@ -1,8 +1,95 @@
 #include "capture/frmZEPTA.h"
 
-// Not written yet.
-void frmZEPTA::menu_CopyData_Click() { }
-void frmZEPTA::menu_DeleteData_Click() { }
+#include "core/Driver.h"
+#include "info/frmSplash.h"
+#include "platform/Error.h"
+#include "platform/FileDialog.h"
+#include "platform/HelpViewer.h"
+#include "platform/Messages.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace
+{
+const char* const kHelpFileName = "Zepta.html";
+
+QString firstExportPath()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    return QDir(folder).filePath(QStringLiteral("zepta.txt"));
+}
+} // namespace
+
+// "&Save Data": the dialog's own errors end the command silently; the export
+// reports its outcome itself.
+void frmZEPTA::menu_CopyData_Click()
+{
+    std::optional<QString> chosen;
+    try {
+        SaveDialogRequest request;
+        request.title = QStringLiteral("Save Data to File");
+        request.defaultExtension = QStringLiteral(".txt");
+        request.filter = QStringLiteral("*.*");
+        request.fileName = mLastExportPath.isEmpty() ? firstExportPath() : mLastExportPath;
+        chosen = Show_Save_Dialog(request);
+    } catch (const std::exception&) {
+        return;
+    }
+    if (!chosen)
+        return; // cancelled
+    mLastExportPath = *chosen;
+    Driver::Export_Events_To_File(*chosen);
+}
+
+// "&Delete Data...": a count or purge that fails is reported, and the program
+// goes on; the number reported is the one the user confirmed.
+void frmZEPTA::menu_DeleteData_Click()
+{
+    const auto failed = [](const ZeptaError& error) {
+        Msg_Box(MessageKind::Exclamation, QStringLiteral("Delete Failed"),
+            QStringLiteral("Unable to delete the saved events in: ") + Driver::eventDatabasePath()
+                + QStringLiteral("\r\n") + error.message());
+    };
+    std::int32_t count = 0;
+    try {
+        count = Driver::Count_Saved_Events();
+    } catch (const ZeptaError& error) {
+        failed(error);
+        return;
+    }
+    const QString n = QString::number(count);
+    if (Msg_Box(MessageKind::YesNo, QStringLiteral("Confirm Deletion"),
+            QStringLiteral("Are you sure you want to PERMANENTLY DELETE ALL ") + n
+                + QStringLiteral(" OF YOUR SAVED EVENTS?"))
+        != MessageAnswer::Yes)
+        return;
+    try {
+        Driver::Delete_All_Events();
+    } catch (const ZeptaError& error) {
+        failed(error);
+        return;
+    }
+    Msg_Box(MessageKind::Plain, QStringLiteral("Events Deleted"),
+        n + QStringLiteral(" geocoded events were permanently deleted."));
+}
+
+// Closing the window runs Form_Unload, which ends the program.
 void frmZEPTA::menu_Exit_Click() { close(); }
-void frmZEPTA::menu_Contents_Click() { }
-void frmZEPTA::menu_About_Click() { }
+
+void frmZEPTA::menu_Contents_Click()
+{
+    const QString helpFile = QDir(Driver::programFolder()).filePath(QLatin1String(kHelpFileName));
+    const QFileInfo info(helpFile);
+    if (!info.isFile() || !info.isReadable()) {
+        Msg_Box(MessageKind::Exclamation, QStringLiteral("Help Not Found"),
+            QStringLiteral("The help file cannot be opened: ") + helpFile);
+        return;
+    }
+    Show_Help(helpFile);
+}
+
+void frmZEPTA::menu_About_Click() { frmSplash::instance().showAbout(); }

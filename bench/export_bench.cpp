@@ -1,0 +1,131 @@
+// Export of 100,000 saved events to a text file: events per second.
+//
+//   export_bench [folder]
+//
+// Builds a program folder (the shipped zepta.mdb, a Nomrel.mdb with 100,000
+// events) in the given folder, or in a temporary one, once; then exports it
+// three times and reports each run and the best. scripts/bench-export runs it
+// beside the sqlite3 shell's CSV output of the same view.
+
+#include "core/Driver.h"
+#include "gps/Component.h"
+#include "nomrel/Component.h"
+#include "platform/Db.h"
+#include "platform/Error.h"
+#include "platform/Messages.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+namespace
+{
+constexpr int kEvents = 100000;
+constexpr int kRuns = 3;
+
+// Events with varied types, coordinates and notes (some with commas, quotes
+// and line breaks), each with its own reading.
+void fillEventDatabase(const QString& path)
+{
+    QFile::remove(path);
+    auto connection = db::Connection::openFile(path, db::Connection::Mode::Create);
+    QFile schema(QStringLiteral(ZEPTA_SOURCE_DIR "/nomrel/schema.sql"));
+    if (!schema.open(QIODevice::ReadOnly))
+        throw ZeptaError(QStringLiteral("cannot read ") + schema.fileName());
+    connection.execute(QString::fromUtf8(schema.readAll()));
+    db::Connection::Transaction transaction(connection);
+    connection.execute(QStringLiteral(
+        "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < %1) "
+        "INSERT INTO GPS_READINGS (GPS_READING_ID, GMT, LATITUDE, LONGITUDE, SPEED, DIRECTION, ALTITUDE, FIX_QUALITY,"
+        " SATELLITES, HDOP, LOCKED) "
+        "SELECT I, strftime('%Y-%m-%d %H:%M:%S', 1796540400 + I * 7, 'unixepoch'), 57.4 + I * 0.0000123,"
+        " -6.2 - I * 0.0000071, (I % 300) / 10.0, (I * 13) % 360 + 0.5, 40.0, 1, 8, 0.9, I % 17 <> 0 FROM N")
+                           .arg(kEvents));
+    connection.execute(QStringLiteral(
+        "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < %1) "
+        "INSERT INTO GEOCODED_EVENTS (GEOCODED_EVENT_ID, NAME, OBSERVER_MONIKER, EVENT_TYPE_ID, GPS_READING_ID, NOTES) "
+        "SELECT I, 'COM1', 'crew ' || (I % 5), "
+        " CASE I % 4 WHEN 0 THEN 101 + I % 8 WHEN 1 THEN 201 + I % 3 WHEN 2 THEN 301 + I % 5 ELSE 401 + I % 3 END,"
+        " I, CASE I % 3 WHEN 0 THEN '' WHEN 1 THEN 'kerb cracked, about ' || (I % 40) || ' cm' "
+        " ELSE 'said \"watch out\"' || char(13, 10) || 'second line' END FROM N")
+                           .arg(kEvents));
+    transaction.commit();
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::optional<QTemporaryDir> temporary;
+    QString folder;
+    if (argc > 1) {
+        folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+        QDir().mkpath(folder);
+    } else {
+        temporary.emplace();
+        folder = temporary->path();
+    }
+
+    const QString shipped = QStringLiteral(ZEPTA_PROGRAM_DIR "/zepta.mdb");
+    const QString application = QDir(folder).filePath(QStringLiteral("zepta.mdb"));
+    QFile::remove(application);
+    if (!QFile::copy(shipped, application)) {
+        std::fprintf(stderr, "cannot copy %s (build the zepta_database target first)\n", qPrintable(shipped));
+        return 1;
+    }
+    QFile::setPermissions(application, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+
+    nomrel::Component component(folder);
+    gps::setComponent(&component);
+    Driver::setProgramFolder(folder);
+    Driver::applicationConnectionString() = Driver::connectionStringFor(folder, QStringLiteral("zepta.mdb"));
+    component.CreateDataLink()->setConnectionString(
+        QVariant(Driver::connectionStringFor(folder, QStringLiteral("Nomrel.mdb"))));
+
+    QString reported;
+    setMessagePresenter([&reported](const Message& message) {
+        reported = message.title + QStringLiteral(": ") + message.text;
+        return MessageAnswer::Ok;
+    });
+
+    try {
+        QElapsedTimer fill;
+        fill.start();
+        fillEventDatabase(Driver::eventDatabasePath());
+        std::printf("database: %s (%d events, built in %.0f ms)\n", qPrintable(Driver::eventDatabasePath()), kEvents,
+            static_cast<double>(fill.nsecsElapsed()) / 1e6);
+    } catch (const ZeptaError& error) {
+        std::fprintf(stderr, "cannot build the event database: %s\n", qPrintable(error.message()));
+        return 1;
+    }
+
+    const QString output = QDir(folder).filePath(QStringLiteral("export.txt"));
+    const QString expected
+        = QStringLiteral("Zepta - Save Completed: Saved %1 events to file: %2").arg(kEvents).arg(output);
+    double best = 0;
+    for (int run = 1; run <= kRuns; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        Driver::Export_Events_To_File(output);
+        const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        if (reported != expected) {
+            std::fprintf(stderr, "export failed: %s\n", qPrintable(reported));
+            return 1;
+        }
+        const double rate = kEvents / seconds;
+        best = std::max(best, rate);
+        std::printf("run %d: %d events in %.3f s = %.0f events/s, %lld bytes\n", run, kEvents, seconds, rate,
+            static_cast<long long>(QFileInfo(output).size()));
+    }
+    std::printf("export: best %.0f events/s\n", best);
+    std::printf("export seconds: %.6f\n", kEvents / best);
+    gps::setComponent(nullptr);
+    return 0;
+}
