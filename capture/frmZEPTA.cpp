@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QThread>
 
 #include <algorithm>
 #include <memory>
@@ -281,7 +282,10 @@ void frmZEPTA::Form_Unload()
 {
     TrackingTimer.stop();
     mGPS.reset();
-    QCoreApplication::exit(0);
+    // Only the program's event loop is ended: asking for an exit while no loop
+    // runs (as in tests) would make every later modal dialog return at once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
 }
 
 void frmZEPTA::closeEvent(QCloseEvent* event)

@@ -3,6 +3,7 @@
 #include "platform/NumberText.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -34,28 +35,36 @@ Declared declaredKind(const char* decltype_)
     return Declared::Other;
 }
 
-QDateTime parseDateTime(const QString& text)
+QTime parseTime(const QString& text)
 {
-    const QString t = text.trimmed();
-    static const char* const withDate[] = {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-ddTHH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss",
-        "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-dd"};
-    QString body = t;
-    if (body.endsWith(QLatin1Char('Z')))
-        body.chop(1);
-    for (const char* format : withDate) {
-        QDateTime value = QDateTime::fromString(body, QLatin1String(format));
-        if (value.isValid()) {
-            value.setTimeSpec(Qt::UTC);
-            return value;
-        }
-    }
-    // A time without a date lies on the platform's zero date.
-    for (const char* format : {"HH:mm:ss", "HH:mm"}) {
-        const QTime time = QTime::fromString(body, QLatin1String(format));
+    for (const char* format : {"HH:mm:ss.zzz", "HH:mm:ss", "HH:mm"}) {
+        const QTime time = QTime::fromString(text, QLatin1String(format));
         if (time.isValid())
-            return QDateTime(QDate(1899, 12, 30), time, Qt::UTC);
+            return time;
     }
     return {};
+}
+
+// Stored times are UTC text. Date and time are read apart and joined as UTC:
+// going through QDateTime::fromString would consult the local time zone for
+// every value, which dominates the cost of reading many rows.
+QDateTime parseDateTime(const QString& text)
+{
+    QString body = text.trimmed();
+    if (body.endsWith(QLatin1Char('Z')))
+        body.chop(1);
+    const int split = body.indexOf(QRegularExpression(QStringLiteral("[ T]")));
+    const QString datePart = split < 0 ? body : body.left(split);
+    const QDate date = QDate::fromString(datePart, QStringLiteral("yyyy-MM-dd"));
+    if (date.isValid()) {
+        if (split < 0)
+            return QDateTime(date, QTime(0, 0), Qt::UTC);
+        const QTime time = parseTime(body.mid(split + 1));
+        return time.isValid() ? QDateTime(date, time, Qt::UTC) : QDateTime();
+    }
+    // A time without a date lies on the platform's zero date.
+    const QTime time = parseTime(body);
+    return time.isValid() ? QDateTime(QDate(1899, 12, 30), time, Qt::UTC) : QDateTime();
 }
 
 QString dateTimeText(const QDateTime& value) { return value.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
