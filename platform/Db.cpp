@@ -3,7 +3,6 @@
 #include "platform/NumberText.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -53,7 +52,9 @@ QDateTime parseDateTime(const QString& text)
     QString body = text.trimmed();
     if (body.endsWith(QLatin1Char('Z')))
         body.chop(1);
-    const int split = body.indexOf(QRegularExpression(QStringLiteral("[ T]")));
+    int split = body.indexOf(QLatin1Char(' '));
+    if (split < 0)
+        split = body.indexOf(QLatin1Char('T'));
     const QString datePart = split < 0 ? body : body.left(split);
     const QDate date = QDate::fromString(datePart, QStringLiteral("yyyy-MM-dd"));
     if (date.isValid()) {
