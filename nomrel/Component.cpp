@@ -1,6 +1,7 @@
 #include "nomrel/Component.h"
 
 #include "nomrel/EventStore.h"
+#include "nomrel/SerialReceiver.h"
 #include "platform/Error.h"
 
 #include <utility>
@@ -30,6 +31,8 @@ Component::Component(QString programFolder)
     : mProgramFolder(std::move(programFolder))
 {
 }
+
+std::unique_ptr<gps::Receiver> Component::CreateReceiver() { return std::make_unique<SerialReceiver>(mProgramFolder); }
 
 std::unique_ptr<gps::EventObject> Component::CreateEvent() { return std::make_unique<EventStore>(); }
 

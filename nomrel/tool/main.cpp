@@ -1,0 +1,204 @@
+// nomrel: the receiver component's command-line tool.
+//
+//   nomrel decode FILE|-
+//   nomrel replay --folder DIR --port N [--rate HZ] [--loop] FILE
+//   nomrel simulate --folder DIR --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]
+
+#include "nomrel/NmeaStream.h"
+#include "nomrel/tool/Feed.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+int usage()
+{
+    std::fputs("usage:\n"
+               "  nomrel decode FILE|-\n"
+               "      one JSON line per fix cycle of an NMEA log (- reads standard input)\n"
+               "  nomrel replay --folder DIR --port N [--rate HZ] [--loop] FILE\n"
+               "      plays FILE on a pseudo-terminal linked as DIR/ports/COMn, HZ fix cycles a second (1)\n"
+               "  nomrel simulate --folder DIR --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]\n"
+               "      a generated walk on a pseudo-terminal linked as DIR/ports/COMn\n",
+        stderr);
+    return 2;
+}
+
+void printFix(const nomrel::nmea::Fix& fix)
+{
+    if (!fix.statusKnown && !fix.valid)
+        return; // a cycle of satellites or a date only: nothing to report
+    std::string line = "{";
+    char buffer[64];
+    auto add = [&line](const char* text) {
+        if (line.size() > 1)
+            line += ',';
+        line += text;
+    };
+    const std::string time = nomrel::nmea::isoTime(fix);
+    if (!time.empty()) {
+        std::snprintf(buffer, sizeof buffer, "\"time\":\"%s\"", time.c_str());
+        add(buffer);
+    }
+    if (fix.valid) {
+        std::snprintf(
+            buffer, sizeof buffer, "\"lat\":%.9f,\"lon\":%.9f", fix.position->latitude, fix.position->longitude);
+        add(buffer);
+    }
+    if (fix.speed) {
+        std::snprintf(buffer, sizeof buffer, "\"speed\":%.3f", *fix.speed);
+        add(buffer);
+    }
+    if (fix.track) {
+        std::snprintf(buffer, sizeof buffer, "\"track\":%.4f", *fix.track);
+        add(buffer);
+    }
+    std::snprintf(buffer, sizeof buffer, "\"mode\":%d,\"valid\":%s", fix.mode, fix.valid ? "true" : "false");
+    add(buffer);
+    line += "}\n";
+    std::fputs(line.c_str(), stdout);
+}
+
+int decode(const std::vector<std::string>& args)
+{
+    if (args.size() != 1)
+        return usage();
+    FILE* input = stdin;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(nullptr, &std::fclose);
+    if (args[0] != "-") {
+        file.reset(std::fopen(args[0].c_str(), "rb"));
+        if (!file) {
+            std::fprintf(stderr, "nomrel: cannot open %s: %s\n", args[0].c_str(), std::strerror(errno));
+            return 1;
+        }
+        input = file.get();
+    }
+    nomrel::nmea::Decoder decoder(printFix);
+    char buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, input)) > 0)
+        decoder.feed(buffer, got);
+    if (std::ferror(input)) {
+        std::fprintf(stderr, "nomrel: cannot read %s: %s\n", args[0].c_str(), std::strerror(errno));
+        return 1;
+    }
+    decoder.finish();
+    const auto c = decoder.counters();
+    std::fprintf(stderr,
+        "nomrel: %llu sentences decoded, %llu ignored, %llu bad checksums, %llu malformed, %llu too long, "
+        "%llu fix cycles\n",
+        static_cast<unsigned long long>(c.parsed), static_cast<unsigned long long>(c.ignored),
+        static_cast<unsigned long long>(c.badChecksum), static_cast<unsigned long long>(c.malformed),
+        static_cast<unsigned long long>(c.overlong), static_cast<unsigned long long>(c.fixes));
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// Options of replay and simulate.
+struct FeedArgs {
+    nomrel::tool::FeedOptions options;
+    std::string file;
+};
+
+std::optional<double> number(const std::string& text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, bool simulate)
+{
+    FeedArgs result;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "nomrel: %s needs a value\n", arg.c_str());
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        auto positive = [&](double& out, bool zeroAllowed) {
+            const auto text = value();
+            const auto n = text ? number(*text) : std::nullopt;
+            if (!n || *n < 0 || (!zeroAllowed && *n == 0)) {
+                std::fprintf(
+                    stderr, "nomrel: %s needs a %s number\n", arg.c_str(), zeroAllowed ? "non-negative" : "positive");
+                return false;
+            }
+            out = *n;
+            return true;
+        };
+        if (arg == "--folder") {
+            const auto text = value();
+            if (!text)
+                return std::nullopt;
+            result.options.folder = *text;
+        } else if (arg == "--port") {
+            const auto text = value();
+            const auto port = text ? number(*text) : std::nullopt;
+            if (!port || *port < 1 || *port > 255 || *port != static_cast<int>(*port)) {
+                std::fprintf(stderr, "nomrel: --port needs a whole number from 1 to 255\n");
+                return std::nullopt;
+            }
+            result.options.port = static_cast<int>(*port);
+        } else if (arg == "--rate") {
+            if (!positive(result.options.rate, false))
+                return std::nullopt;
+        } else if (simulate && arg == "--lose-fix-after") {
+            double s = 0;
+            if (!positive(s, true))
+                return std::nullopt;
+            result.options.loseFixAfter = s;
+        } else if (simulate && arg == "--silence-after") {
+            double s = 0;
+            if (!positive(s, true))
+                return std::nullopt;
+            result.options.silenceAfter = s;
+        } else if (!simulate && arg == "--loop") {
+            result.options.loop = true;
+        } else if (!simulate && result.file.empty() && !arg.empty() && arg[0] != '-') {
+            result.file = arg;
+        } else {
+            std::fprintf(stderr, "nomrel: unknown argument %s\n", arg.c_str());
+            return std::nullopt;
+        }
+    }
+    if (result.options.folder.empty() || result.options.port == 0 || (!simulate && result.file.empty())) {
+        usage();
+        return std::nullopt;
+    }
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return usage();
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "decode")
+        return decode(args);
+    if (command == "replay") {
+        const auto parsed = feedArgs(args, false);
+        return parsed ? nomrel::tool::replay(parsed->options, parsed->file) : 2;
+    }
+    if (command == "simulate") {
+        const auto parsed = feedArgs(args, true);
+        return parsed ? nomrel::tool::simulate(parsed->options) : 2;
+    }
+    return usage();
+}
