@@ -1,0 +1,120 @@
+// The main window with the real receiver component on a pseudo-terminal made
+// by `nomrel simulate`: live values in the GPS frame, an event saved with the
+// receiver's reading, and the device going away.
+
+#include "capture/EventIcon.h"
+#include "capture/frmZEPTA.h"
+#include "nomrel/Component.h"
+#include "platform/Db.h"
+#include "support/ScriptedMessages.h"
+#include "support/ScriptedReceiver.h"
+#include "support/TempProgramFolder.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTest>
+
+#include <optional>
+
+#include <signal.h>
+
+namespace
+{
+constexpr int kPatience = 30000; // ms: generous, for a loaded machine
+}
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    std::optional<TempProgramFolder> mFolder;
+    std::optional<nomrel::Component> mComponent;
+    QProcess mSimulator;
+
+    QString link() const { return mFolder->file(QStringLiteral("ports/COM1")); }
+
+private slots:
+    void init()
+    {
+        mFolder.emplace();
+        // The real component in place of the scripted one.
+        mComponent.emplace(mFolder->path());
+        gps::setComponent(&*mComponent);
+        mSimulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        mSimulator.start(QStringLiteral(NOMREL_TOOL),
+            {QStringLiteral("simulate"), QStringLiteral("--rate"), QStringLiteral("10"), QStringLiteral("--folder"),
+                mFolder->path(), QStringLiteral("--port"), QStringLiteral("1")});
+        QVERIFY(mSimulator.waitForStarted(kPatience));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link()).isSymLink(), kPatience);
+    }
+
+    void cleanup()
+    {
+        frmZEPTA::unload();
+        if (mSimulator.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(mSimulator.processId()), SIGTERM);
+            mSimulator.waitForFinished(kPatience);
+        }
+        gps::setComponent(&mFolder->component());
+        mComponent.reset();
+        mFolder.reset();
+    }
+
+    void liveReadingsAreShownAndSavedWithTheEvent()
+    {
+        ScriptedMessages boxes;
+        frmZEPTA& w = frmZEPTA::instance();
+        w.show();
+        QCOMPARE(w.txtLatitude->text(), QStringLiteral("No GPS Data"));
+
+        // The simulated walk starts near 57.4125 N, 6.1960 W.
+        QTRY_VERIFY_WITH_TIMEOUT(w.txtLatitude->text().startsWith(QLatin1String(" 57.41")), kPatience);
+        QVERIFY2(w.txtLongitude->text().startsWith(QLatin1String("-6.19")), qPrintable(w.txtLongitude->text()));
+        QVERIFY(w.mGPS->ValidReading());
+        QVERIFY2(w.txtGMT->text() != QLatin1String("No GPS Data"), qPrintable(w.txtGMT->text()));
+
+        QTest::mouseClick(w.Event_Icon[2], Qt::LeftButton);
+        QCOMPARE(w.mSelectedSlot, std::int16_t(2));
+        w.Notes->setPlainText(QStringLiteral("culvert blocked"));
+        w.btnSave_Click();
+
+        auto events = db::Connection::openFile(mFolder->eventDatabase());
+        auto row = events.open(QStringLiteral("SELECT * FROM GEOCODED_EVENTS_WITH_GPS_READINGS"));
+        QVERIFY(!row.eof());
+        QCOMPARE(row.field(QStringLiteral("EVENT_TYPE_ID")).toInt32(), 103); // Fallen Tree, slot 2 of Road Survey
+        QCOMPARE(row.field(QStringLiteral("NOTES")).toString(), QStringLiteral("culvert blocked"));
+        QCOMPARE(row.field(QStringLiteral("OBSERVER_MONIKER")).toString(), QStringLiteral("1"));
+        QVERIFY(qAbs(row.field(QStringLiteral("LATITUDE")).toDouble() - 57.4125) < 0.01);
+        QVERIFY(qAbs(row.field(QStringLiteral("LONGITUDE")).toDouble() + 6.196) < 0.01);
+        QVERIFY(row.field(QStringLiteral("LOCKED")).toBool());
+        QVERIFY(row.field(QStringLiteral("GMT")).toDateTime().isValid());
+        row.moveNext();
+        QVERIFY(row.eof());
+        QVERIFY(w.isMinimized());
+        QVERIFY(boxes.allShown());
+    }
+
+    void receiverGoingAwayIsReportedOnce()
+    {
+        ScriptedMessages boxes;
+        frmZEPTA& w = frmZEPTA::instance();
+        w.show();
+        QTRY_VERIFY_WITH_TIMEOUT(w.mGPS->ValidReading(), kPatience);
+
+        boxes.expect(QStringLiteral("No GPS Data"));
+        ::kill(static_cast<pid_t>(mSimulator.processId()), SIGTERM);
+        QVERIFY(mSimulator.waitForFinished(kPatience));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.shown().size(), 1, kPatience);
+        QCOMPARE(w.txtLatitude->text(), QStringLiteral("No GPS Data"));
+        QCOMPARE(boxes.last().text, QStringLiteral("Your computer is not receiving GPS data"));
+        QVERIFY(!w.mGPS->ValidReading());
+        // No further box while the device stays away.
+        QTest::qWait(300);
+        QCOMPARE(boxes.shown().size(), 1);
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "test_endtoend.moc"
