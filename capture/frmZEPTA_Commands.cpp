@@ -92,4 +92,8 @@ void frmZEPTA::menu_Contents_Click()
     Show_Help(helpFile);
 }
 
-void frmZEPTA::menu_About_Click() { frmSplash::instance().showAbout(); }
+void frmZEPTA::menu_About_Click()
+{
+    frmSplash::instance().showAbout();
+    activateWindow(); // the about box has no owner to hand the keyboard back to
+}

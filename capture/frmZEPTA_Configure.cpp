@@ -8,6 +8,9 @@
 void frmZEPTA::menu_Configure_Click()
 {
     frmConfig::instance().exec();
+    // The dialog has no owner window, so nothing hands the keyboard back to
+    // this one when it closes: take it back, or the shortcuts stop working.
+    activateWindow();
     Update_Form_per_Options();
     Update_GPS_per_Options();
 }
