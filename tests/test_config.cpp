@@ -34,25 +34,36 @@ namespace
 const QString kOutOfRange = QStringLiteral("Out of Range");
 
 // The keys in the order the dialog writes them.
-const QStringList kWriteOrder = {QStringLiteral("EVENT_CATEGORY"), QStringLiteral("TRACKING_INTERVAL"),
-    QStringLiteral("BEEP_AFTER_SAVES"), QStringLiteral("SHRINK_AFTER_SAVES"), QStringLiteral("SHOW_GPS_WINDOW"),
-    QStringLiteral("COM_PORT"), QStringLiteral("COM_SETTINGS"), QStringLiteral("CLIENT_ID"),
-    QStringLiteral("DATA_STORAGE_MODE"), QStringLiteral("SERVER_IP"), QStringLiteral("LISTENER_NAME")};
+const QStringList kWriteOrder = QStringLiteral("EVENT_CATEGORY TRACKING_INTERVAL BEEP_AFTER_SAVES SHRINK_AFTER_SAVES "
+                                               "SHOW_GPS_WINDOW COM_PORT COM_SETTINGS CLIENT_ID DATA_STORAGE_MODE "
+                                               "SERVER_IP LISTENER_NAME")
+                                    .split(QLatin1Char(' '));
 
-QStringList entryTexts(const QComboBox* list)
+// What the controls show after Restore Defaults, in the order of controlTexts.
+const QStringList kDefaultTexts = {"Road Survey", "60", "Yes", "Yes", "COM1:", "4800", "N", "8", "1", "1", "LOCAL",
+    "127", "0", "0", "1", "Zepta/listener.asp"};
+
+// The Restore Defaults values, in the order of kWriteOrder.
+const QStringList kDefaultValues
+    = {"30", "60", "True", "True", "False", "1", "4800,N,8,1", "1", "LOCAL", "127.0.0.1", "Zepta/listener.asp"};
+
+// Each entry of a list as "text/item data".
+QStringList entries(const QComboBox* list)
 {
     QStringList texts;
     for (int i = 0; i < list->count(); ++i)
-        texts << list->itemText(i);
+        texts << list->itemText(i) + QLatin1Char('/') + list->itemData(i).toString();
     return texts;
 }
 
-QList<int> entryData(const QComboBox* list)
+// The text every list and box shows ("" for a list without a selection).
+QStringList controlTexts(const frmConfig& d)
 {
-    QList<int> data;
-    for (int i = 0; i < list->count(); ++i)
-        data << list->itemData(i).toInt();
-    return data;
+    return {d.cmbEventCategory->currentText(), d.txtTrackingInterval->text(), d.combo_Beep_After_Saves->currentText(),
+        d.combo_Shrink_After_Saves->currentText(), d.cmbCOMPort->currentText(), d.cmbCOMSpeed->currentText(),
+        d.cmbCOMParityBit->currentText(), d.cmbCOMDataBits->currentText(), d.cmbCOMStopBits->currentText(),
+        d.txtClient_ID->text(), d.combo_Storage_Mode->currentText(), d.txtOctet1->text(), d.txtOctet2->text(),
+        d.txtOctet3->text(), d.txtOctet4->text(), d.txtListenerName->text()};
 }
 
 QColor captionColour(const QWidget* caption) { return caption->palette().color(QPalette::WindowText); }
@@ -67,44 +78,45 @@ class TestConfig : public QObject
     std::optional<TempProgramFolder> mFolder;
 
     // Arranging goes through the real store; checking reads the file itself.
-    void store(const QString& key, const QString& value) { Driver::Set_Parameter_Value(key, value); }
+    void store(const QList<std::pair<QString, QString>>& values)
+    {
+        for (const auto& [key, value] : values)
+            Driver::Set_Parameter_Value(key, value);
+    }
+
+    QStringList column(const QString& sql, const db::Params& params = {}) const
+    {
+        QStringList values;
+        auto connection = db::Connection::openFile(mFolder->applicationDatabase());
+        for (auto rows = connection.open(sql, params); !rows.eof(); rows.moveNext())
+            values << rows.field(QStringLiteral("V")).toString();
+        return values;
+    }
 
     QString stored(const QString& key) const
     {
-        auto connection = db::Connection::openFile(mFolder->applicationDatabase());
-        return connection
-            .open(QStringLiteral("SELECT PARAMETER_VALUE FROM CONFIGURATION WHERE PARAMETER_NAME = ?"),
-                {db::Value::text(key)})
-            .field(QStringLiteral("PARAMETER_VALUE"))
-            .toString();
+        return column(QStringLiteral("SELECT PARAMETER_VALUE AS V FROM CONFIGURATION WHERE PARAMETER_NAME = ?"),
+            {db::Value::text(key)})
+            .value(0);
     }
 
-    QMap<QString, QString> allStored() const
+    QStringList allStored() const
     {
-        QMap<QString, QString> values;
+        QStringList values;
         for (const QString& key : kWriteOrder)
-            values.insert(key, stored(key));
+            values << stored(key);
         return values;
     }
 
     // Every update of a CONFIGURATION row is logged, in order, by a trigger.
     void logWrites() const
     {
-        mFolder->execApplication(QStringLiteral(
-            "CREATE TABLE WRITE_LOG (SEQ INTEGER PRIMARY KEY AUTOINCREMENT, NAME TEXT, VALUE TEXT);"
-            "CREATE TRIGGER LOG_WRITES AFTER UPDATE ON CONFIGURATION BEGIN "
-            "INSERT INTO WRITE_LOG (NAME, VALUE) VALUES (NEW.PARAMETER_NAME, NEW.PARAMETER_VALUE); END;"));
+        mFolder->execApplication(
+            QStringLiteral("CREATE TABLE WRITE_LOG (SEQ INTEGER PRIMARY KEY AUTOINCREMENT, NAME TEXT);"
+                           "CREATE TRIGGER LOG_WRITES AFTER UPDATE ON CONFIGURATION BEGIN "
+                           "INSERT INTO WRITE_LOG (NAME) VALUES (NEW.PARAMETER_NAME); END;"));
     }
-
-    QStringList writes() const
-    {
-        QStringList names;
-        auto connection = db::Connection::openFile(mFolder->applicationDatabase());
-        for (auto rows = connection.open(QStringLiteral("SELECT NAME FROM WRITE_LOG ORDER BY SEQ")); !rows.eof();
-             rows.moveNext())
-            names << rows.field(QStringLiteral("NAME")).toString();
-        return names;
-    }
+    QStringList writes() const { return column(QStringLiteral("SELECT NAME AS V FROM WRITE_LOG ORDER BY SEQ")); }
 
     // Shows the dialog modally and acts inside it; a failed check inside still
     // closes the dialog, so no test can block on it.
@@ -135,223 +147,157 @@ private slots:
 
     void builtAsDescribed()
     {
-        frmConfig& dialog = frmConfig::instance();
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Configuration Options"));
-        QCOMPARE(dialog.size(), QSize(688, 333)); // 10320 x 4995 twips
-        QCOMPARE(dialog.OptionsTab->geometry(), QRect(8, 8, 673, 289));
-        QCOMPARE(dialog.OptionsTab->count(), 3);
-        QCOMPARE(dialog.OptionsTab->tabText(0), QStringLiteral("User Interface"));
-        QCOMPARE(dialog.OptionsTab->tabText(1), QStringLiteral("GPS"));
-        QCOMPARE(dialog.OptionsTab->tabText(2), QStringLiteral("Data Storage"));
-        QCOMPARE(dialog.OptionsTab->currentIndex(), 0);
-        QCOMPARE(dialog.Button_Defaults->text(), QStringLiteral("Restore &Defaults"));
-        QCOMPARE(dialog.Button_Defaults->geometry(), QRect(32, 304, 129, 25));
-        QCOMPARE(dialog.Button_Save->text(), QStringLiteral("&Save"));
-        QCOMPARE(dialog.Button_Save->geometry(), QRect(456, 304, 97, 25));
-        QCOMPARE(dialog.Button_Cancel->text(), QStringLiteral("Cancel"));
-        QCOMPARE(dialog.Button_Cancel->geometry(), QRect(568, 304, 97, 25));
+        frmConfig& d = frmConfig::instance();
+        QCOMPARE(d.windowTitle(), QStringLiteral("Configuration Options"));
+        QCOMPARE(d.size(), QSize(688, 333)); // 10320 x 4995 twips
+        QCOMPARE(d.OptionsTab->currentIndex(), 0);
+        QStringList texts;
+        for (int i = 0; i < d.OptionsTab->count(); ++i)
+            texts << d.OptionsTab->tabText(i);
+        texts << d.Button_Defaults->text() << d.Button_Save->text() << d.Button_Cancel->text();
+        QCOMPARE(
+            texts, (QStringList {"User Interface", "GPS", "Data Storage", "Restore &Defaults", "&Save", "Cancel"}));
+        QVERIFY(d.OptionsTab->widget(2)->isAncestorOf(d.frame_RemoteHost));
 
-        // Frames by name, with their captions, on their pages.
-        const QList<std::pair<const char*, const char*>> frames
-            = {{"fraArea", "Event Customization"}, {"fraEventSave", "Event Saving"}, {"frame_GPS", "GPS"},
-                {"fraGPSPort", "Serial Interface"}, {"frame_RemoteHost", "Remote Server"}};
-        for (const auto& [name, caption] : frames) {
-            auto* frame = dialog.findChild<QGroupBox*>(QLatin1String(name));
-            QVERIFY2(frame, name);
-            QCOMPARE(frame->title(), QLatin1String(caption));
-        }
-        QCOMPARE(dialog.fraArea->parentWidget(), dialog.OptionsTab->widget(0));
-        QCOMPARE(dialog.fraGPSPort->parentWidget(), dialog.OptionsTab->widget(1));
-        QCOMPARE(dialog.frame_RemoteHost->parentWidget(), dialog.OptionsTab->widget(2));
-        QCOMPARE(dialog.lblIP->text(), QStringLiteral("IP Address:"));
-        QCOMPARE(dialog.lblListenerName->text(), QStringLiteral("Listener Name:"));
+        // Every frame caption and every label that names a setting.
+        QStringList captions;
+        for (const QGroupBox* frame : d.findChildren<QGroupBox*>())
+            captions << frame->title();
+        for (const QLabel* label : d.findChildren<QLabel*>())
+            captions << label->text();
+        for (const char* text : {"Event Customization", "Event Saving", "GPS", "Serial Interface", "Remote Server",
+                 "Event Category:", "Tracking Interval (sec):", "Beep After Saves:", "Shrink After Saves:",
+                 "Show GPS Monitor:", "COM Port:", "Speed (bps):", "Parity Bit:", "Data Bits:", "Stop Bits:",
+                 "Storage Method:", "Client ID:", "IP Address:", "Listener Name:"})
+            QVERIFY2(captions.contains(QLatin1String(text)), text);
+        QCOMPARE(captions.count(QStringLiteral(".")), 3);
 
-        // Every label names its control's setting.
-        QStringList labels;
-        for (const QLabel* label : dialog.findChildren<QLabel*>())
-            labels << label->text();
-        for (const char* text : {"Event Category:", "Tracking Interval (sec):", "Beep After Saves:",
-                 "Shrink After Saves:", "Show GPS Monitor:", "COM Port:", "Speed (bps):", "Parity Bit:", "Data Bits:",
-                 "Stop Bits:", "Storage Method:", "Client ID:"})
-            QVERIFY2(labels.contains(QLatin1String(text)), text);
-        QCOMPARE(labels.count(QStringLiteral(".")), 3);
-
-        // Entries and their item data.
-        QCOMPARE(entryTexts(dialog.combo_Beep_After_Saves), (QStringList {"Yes", "No"}));
-        QCOMPARE(entryData(dialog.combo_Beep_After_Saves), (QList<int> {-1, 0}));
-        QCOMPARE(entryData(dialog.combo_Shrink_After_Saves), (QList<int> {-1, 0}));
-        QCOMPARE(dialog.cmbCOMPort->count(), 16);
-        QCOMPARE(dialog.cmbCOMPort->itemText(0), QStringLiteral("COM1:"));
-        QCOMPARE(dialog.cmbCOMPort->itemText(15), QStringLiteral("COM16:"));
-        QCOMPARE(dialog.cmbCOMPort->itemData(15).toInt(), 16);
-        QCOMPARE(entryTexts(dialog.cmbCOMSpeed), (QStringList {"1200", "2400", "4800", "9600", "19200", "38400"}));
-        QCOMPARE(entryTexts(dialog.cmbCOMParityBit), (QStringList {"N", "E", "O"}));
-        QCOMPARE(entryTexts(dialog.cmbCOMDataBits), (QStringList {"8", "7"}));
-        QCOMPARE(entryTexts(dialog.cmbCOMStopBits), (QStringList {"1", "2"}));
-        QCOMPARE(entryTexts(dialog.combo_Storage_Mode), (QStringList {"LOCAL", "XML", "SOAP"}));
-        QCOMPARE(entryData(dialog.combo_Storage_Mode), (QList<int> {0, 0, 0}));
-        for (QComboBox* list : dialog.findChildren<QComboBox*>())
+        QStringList ports;
+        for (int port = 1; port <= 16; ++port)
+            ports << QStringLiteral("COM%1:/%1").arg(port);
+        const QList<std::pair<QComboBox*, QStringList>> lists
+            = {{d.combo_Beep_After_Saves, {"Yes/-1", "No/0"}}, {d.combo_Shrink_After_Saves, {"Yes/-1", "No/0"}},
+                {d.cmbCOMPort, ports}, {d.cmbCOMSpeed, {"1200/0", "2400/0", "4800/0", "9600/0", "19200/0", "38400/0"}},
+                {d.cmbCOMParityBit, {"N/0", "E/0", "O/0"}}, {d.cmbCOMDataBits, {"8/0", "7/0"}},
+                {d.cmbCOMStopBits, {"1/0", "2/0"}}, {d.combo_Storage_Mode, {"LOCAL/0", "XML/0", "SOAP/0"}}};
+        for (const auto& [list, expected] : lists)
+            QCOMPARE(entries(list), expected);
+        for (QComboBox* list : d.findChildren<QComboBox*>())
             QVERIFY2(!list->isEditable(), qPrintable(list->objectName()));
-
-        // The category list holds the shipped categories in the order the table returns them.
-        QCOMPARE(entryData(dialog.cmbEventCategory), (QList<int> {30, 12, 21, 7}));
-        QCOMPARE(dialog.cmbEventCategory->itemText(0), QStringLiteral("Road Survey"));
     }
 
-    // Tab runs through every control in reading order, then the three buttons.
-    void tabFollowsTheReadingOrder()
+    // Loading shows each stored value (fields after the fourth ignored);
+    // Restore Defaults writes nothing, and "&Save" then writes exactly the
+    // default table, in order.
+    void loadThenRestoreDefaultsThenSave()
     {
-        frmConfig& dialog = frmConfig::instance();
-        const QList<QWidget*> expected = {dialog.cmbEventCategory, dialog.txtTrackingInterval,
-            dialog.combo_Beep_After_Saves, dialog.combo_Shrink_After_Saves, dialog.option_Show_GPS_No,
-            dialog.option_Show_GPS_Yes, dialog.cmbCOMPort, dialog.cmbCOMSpeed, dialog.cmbCOMParityBit,
-            dialog.cmbCOMDataBits, dialog.cmbCOMStopBits, dialog.combo_Storage_Mode, dialog.txtClient_ID,
-            dialog.txtOctet1, dialog.txtOctet2, dialog.txtOctet3, dialog.txtOctet4, dialog.txtListenerName,
-            dialog.Button_Defaults, dialog.Button_Save, dialog.Button_Cancel};
-        QList<QWidget*> chain;
-        for (QWidget* w = dialog.OptionsTab->nextInFocusChain(); w != dialog.OptionsTab; w = w->nextInFocusChain()) {
-            if (expected.contains(w))
-                chain << w;
-        }
-        QCOMPARE(chain, expected);
-    }
-
-    void loadingShowsEachStoredValue()
-    {
-        store(QStringLiteral("EVENT_CATEGORY"), QStringLiteral("21"));
-        store(QStringLiteral("TRACKING_INTERVAL"), QStringLiteral("30"));
-        store(QStringLiteral("BEEP_AFTER_SAVES"), QStringLiteral("FALSE"));
-        store(QStringLiteral("SHRINK_AFTER_SAVES"), QStringLiteral("-1"));
-        store(QStringLiteral("SHOW_GPS_WINDOW"), QStringLiteral("true"));
-        store(QStringLiteral("COM_PORT"), QStringLiteral("3"));
-        store(QStringLiteral("COM_SETTINGS"), QStringLiteral("19200,O,7,2,extra"));
-        store(QStringLiteral("CLIENT_ID"), QStringLiteral("crew 7"));
-        store(QStringLiteral("DATA_STORAGE_MODE"), QStringLiteral("XML"));
-        store(QStringLiteral("SERVER_IP"), QStringLiteral("10.0.0.5"));
-        store(QStringLiteral("LISTENER_NAME"), QStringLiteral("srv/in.asp"));
+        store({{"EVENT_CATEGORY", "21"}, {"TRACKING_INTERVAL", "30"}, {"BEEP_AFTER_SAVES", "FALSE"},
+            {"SHRINK_AFTER_SAVES", "-1"}, {"SHOW_GPS_WINDOW", "true"}, {"COM_PORT", "3"},
+            {"COM_SETTINGS", "19200,O,7,2,extra"}, {"CLIENT_ID", "crew 7"}, {"DATA_STORAGE_MODE", "XML"},
+            {"SERVER_IP", "10.0.0.5"}, {"LISTENER_NAME", "srv/in.asp"}});
+        logWrites();
         ScriptedMessages boxes; // none expected
 
-        frmConfig& dialog = frmConfig::instance();
-        QCOMPARE(dialog.cmbEventCategory->currentText(), QStringLiteral("Utility Inspection"));
-        QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("30"));
-        QCOMPARE(dialog.combo_Beep_After_Saves->currentText(), QStringLiteral("No"));
-        QCOMPARE(dialog.combo_Shrink_After_Saves->currentText(), QStringLiteral("Yes"));
-        QVERIFY(dialog.option_Show_GPS_Yes->isChecked());
-        QVERIFY(!dialog.option_Show_GPS_No->isChecked());
-        QCOMPARE(dialog.cmbCOMPort->currentText(), QStringLiteral("COM3:"));
-        QCOMPARE(dialog.cmbCOMSpeed->currentText(), QStringLiteral("19200"));
-        QCOMPARE(dialog.cmbCOMParityBit->currentText(), QStringLiteral("O"));
-        QCOMPARE(dialog.cmbCOMDataBits->currentText(), QStringLiteral("7"));
-        QCOMPARE(dialog.cmbCOMStopBits->currentText(), QStringLiteral("2"));
-        QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("crew 7"));
-        QCOMPARE(dialog.combo_Storage_Mode->currentText(), QStringLiteral("XML"));
-        QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("10"));
-        QCOMPARE(dialog.txtOctet2->text(), QStringLiteral("0"));
-        QCOMPARE(dialog.txtOctet3->text(), QStringLiteral("0"));
-        QCOMPARE(dialog.txtOctet4->text(), QStringLiteral("5"));
-        QCOMPARE(dialog.txtListenerName->text(), QStringLiteral("srv/in.asp"));
+        runModal([&](frmConfig& dialog) {
+            QCOMPARE(controlTexts(dialog),
+                (QStringList {"Utility Inspection", "30", "No", "Yes", "COM3:", "19200", "O", "7", "2", "crew 7", "XML",
+                    "10", "0", "0", "5", "srv/in.asp"}));
+            QVERIFY(dialog.option_Show_GPS_Yes->isChecked());
+            QVERIFY(!dialog.option_Show_GPS_No->isChecked());
+
+            QTest::mouseClick(dialog.Button_Defaults, Qt::LeftButton);
+            QVERIFY(writes().isEmpty());
+            QCOMPARE(controlTexts(dialog), kDefaultTexts);
+            // "Yes" was selected: neither option is now, and the group stays exclusive.
+            QVERIFY(!dialog.option_Show_GPS_Yes->isChecked());
+            QVERIFY(!dialog.option_Show_GPS_No->isChecked());
+            QVERIFY(dialog.option_Show_GPS_No->group()->exclusive());
+            QVERIFY(!dialog.txtOctet1->isEnabled()); // the storage mode is LOCAL again
+            QTest::mouseClick(dialog.Button_Save, Qt::LeftButton);
+        });
+        QVERIFY(!frmConfig::isLoaded());
+        QCOMPARE(writes(), kWriteOrder);
+        QCOMPARE(allStored(), kDefaultValues);
         QVERIFY(boxes.shown().isEmpty());
     }
 
-    // Numbers compare as numbers (blanks ignored, fractions rounded, halves
-    // to even); texts exactly; the last of several matches stays selected.
-    void entriesAreSelectedByNumberOrExactText()
+    // Categories keep the order the table returns them in; numbers compare as
+    // numbers (blanks ignored), texts exactly; the last of several matches
+    // stays selected. Faulty stored values open the dialog with what it can
+    // show, without a message; saving then keeps the stored value of a key
+    // whose list stayed empty (field by field for the serial line).
+    void storedValuesAreMatchedAndUnmatchedOnesKept()
     {
         mFolder->execApplication(QStringLiteral(
             "DROP TABLE EVENT_CATEGORIES;"
             "CREATE TABLE EVENT_CATEGORIES (EVENT_CATEGORY_ID SMALLINT, EVENT_CATEGORY_NAME TEXT);"
             "INSERT INTO EVENT_CATEGORIES VALUES (5, 'Five'), (2, 'Two'), (9, 'Nine'), (2, 'Two again');"));
-        store(QStringLiteral("EVENT_CATEGORY"), QStringLiteral(" 2.0 "));
-        store(QStringLiteral("COM_PORT"), QStringLiteral("4.5")); // rounds to 4
-        store(QStringLiteral("DATA_STORAGE_MODE"), QStringLiteral("local"));
-        store(QStringLiteral("COM_SETTINGS"), QStringLiteral("4800,n,8,1"));
-        ScriptedMessages boxes; // none expected
-
-        frmConfig& dialog = frmConfig::instance();
-        QCOMPARE(entryData(dialog.cmbEventCategory), (QList<int> {5, 2, 9, 2}));
-        QCOMPARE(dialog.cmbEventCategory->currentIndex(), 3);
-        QCOMPARE(dialog.cmbCOMPort->currentText(), QStringLiteral("COM4:"));
-        QCOMPARE(dialog.combo_Storage_Mode->currentIndex(), -1);
-        QCOMPARE(dialog.cmbCOMParityBit->currentIndex(), -1);
-        QCOMPARE(dialog.cmbCOMSpeed->currentText(), QStringLiteral("4800"));
-        // No selection counts as "not LOCAL": the remote-server boxes are open.
-        QVERIFY(dialog.txtOctet1->isEnabled());
-        QVERIFY(boxes.shown().isEmpty());
-
-        // The first category of the table's order is the default one.
-        dialog.Button_Defaults_Click();
-        QCOMPARE(dialog.cmbEventCategory->currentText(), QStringLiteral("Five"));
-    }
-
-    // Faulty stored values open the dialog with what it can show, without a
-    // message; saving then keeps the stored value of a key whose list stayed
-    // empty (field by field for the serial line) and corrupts nothing.
-    void faultyStoredValuesStillOpenAndSaveSafely()
-    {
-        store(QStringLiteral("EVENT_CATEGORY"), QStringLiteral("abc"));
-        store(QStringLiteral("BEEP_AFTER_SAVES"), QStringLiteral("maybe"));
-        store(QStringLiteral("SHRINK_AFTER_SAVES"), QString());
-        store(QStringLiteral("SHOW_GPS_WINDOW"), QStringLiteral("perhaps"));
-        store(QStringLiteral("COM_PORT"), QStringLiteral("x"));
-        store(QStringLiteral("COM_SETTINGS"), QStringLiteral("9600,Q"));
-        store(QStringLiteral("DATA_STORAGE_MODE"), QStringLiteral("FTP"));
-        store(QStringLiteral("SERVER_IP"), QStringLiteral("10.1"));
+        store({{"EVENT_CATEGORY", " 2.0 "}, {"BEEP_AFTER_SAVES", "maybe"}, {"SHRINK_AFTER_SAVES", ""},
+            {"SHOW_GPS_WINDOW", "perhaps"}, {"COM_PORT", "x"}, {"COM_SETTINGS", "9600,n"},
+            {"DATA_STORAGE_MODE", "local"}, {"SERVER_IP", "10.1"}});
         logWrites();
         ScriptedMessages boxes; // none expected
 
-        runModal([&](frmConfig& dialog) {
-            QCOMPARE(dialog.cmbEventCategory->currentIndex(), -1);
-            QCOMPARE(dialog.combo_Beep_After_Saves->currentIndex(), -1);
-            QCOMPARE(dialog.combo_Shrink_After_Saves->currentIndex(), -1);
+        runModal([](frmConfig& dialog) {
+            QCOMPARE(entries(dialog.cmbEventCategory), (QStringList {"Five/5", "Two/2", "Nine/9", "Two again/2"}));
+            QCOMPARE(dialog.cmbEventCategory->currentIndex(), 3);
+            QCOMPARE(controlTexts(dialog).mid(1),
+                (QStringList {"60", "", "", "", "9600", "", "", "", "1", "", "10", "1", "", "", "Zepta/listener.asp"}));
             QVERIFY(!dialog.option_Show_GPS_Yes->isChecked());
             QVERIFY(!dialog.option_Show_GPS_No->isChecked());
-            QCOMPARE(dialog.cmbCOMPort->currentIndex(), -1);
-            QCOMPARE(dialog.cmbCOMSpeed->currentText(), QStringLiteral("9600"));
-            QCOMPARE(dialog.cmbCOMParityBit->currentIndex(), -1);
-            QCOMPARE(dialog.cmbCOMDataBits->currentIndex(), -1);
-            QCOMPARE(dialog.cmbCOMStopBits->currentIndex(), -1);
-            QCOMPARE(dialog.combo_Storage_Mode->currentIndex(), -1);
-            QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("10"));
-            QCOMPARE(dialog.txtOctet2->text(), QStringLiteral("1"));
-            QCOMPARE(dialog.txtOctet3->text(), QString());
-            QCOMPARE(dialog.txtOctet4->text(), QString());
-            QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("60"));
+            QVERIFY(dialog.txtOctet1->isEnabled()); // no storage mode selected counts as "not LOCAL"
             dialog.cmbCOMStopBits->setCurrentIndex(1);
             QTest::mouseClick(dialog.Button_Save, Qt::LeftButton);
         });
-        QVERIFY(!frmConfig::isLoaded());
         QCOMPARE(writes(), kWriteOrder);
-        QCOMPARE(stored(QStringLiteral("EVENT_CATEGORY")), QStringLiteral("abc"));
-        QCOMPARE(stored(QStringLiteral("BEEP_AFTER_SAVES")), QStringLiteral("maybe"));
-        QCOMPARE(stored(QStringLiteral("SHRINK_AFTER_SAVES")), QString());
-        QCOMPARE(stored(QStringLiteral("SHOW_GPS_WINDOW")), QStringLiteral("False"));
-        QCOMPARE(stored(QStringLiteral("COM_PORT")), QStringLiteral("x"));
         // Speed and stop bits from the lists, parity kept from the store, data
         // bits (stored nowhere) by default.
-        QCOMPARE(stored(QStringLiteral("COM_SETTINGS")), QStringLiteral("9600,Q,8,2"));
-        QCOMPARE(stored(QStringLiteral("DATA_STORAGE_MODE")), QStringLiteral("FTP"));
-        QCOMPARE(stored(QStringLiteral("SERVER_IP")), QStringLiteral("10.1.."));
+        QCOMPARE(allStored(),
+            (QStringList {
+                "2", "60", "maybe", "", "False", "x", "9600,n,8,2", "1", "local", "10.1..", "Zepta/listener.asp"}));
+
+        // Restore Defaults takes the first category of the table's order ...
+        runModal([](frmConfig& dialog) {
+            dialog.Button_Defaults->click();
+            QCOMPARE(dialog.cmbEventCategory->currentText(), QStringLiteral("Five"));
+            dialog.Button_Save->click();
+        });
+        QCOMPARE(stored(QStringLiteral("EVENT_CATEGORY")), QStringLiteral("5"));
+        // ... and with no categories at all, it and "&Save" keep the stored one.
+        mFolder->execApplication(QStringLiteral("DELETE FROM EVENT_CATEGORIES;"));
+        store({{"EVENT_CATEGORY", "9"}});
+        runModal([](frmConfig& dialog) {
+            QCOMPARE(dialog.cmbEventCategory->count(), 0);
+            dialog.Button_Defaults->click();
+            dialog.Button_Save->click();
+        });
+        QCOMPARE(stored(QStringLiteral("EVENT_CATEGORY")), QStringLiteral("9"));
         QVERIFY(boxes.shown().isEmpty());
     }
 
-    void intervalCheckAcceptsSixteenToSixtyFour()
+    // Deleting a digit, accepted and refused texts (the stored value, read
+    // again, is put back), and a store failure inside the check.
+    void intervalCheck()
     {
-        frmConfig& dialog = frmConfig::instance();
-        store(QStringLiteral("TRACKING_INTERVAL"), QStringLiteral("30")); // after loading: the check reads it again
-        QLineEdit* box = dialog.txtTrackingInterval;
-        {
-            ScriptedMessages none;
-            for (const char* text : {"16", "64", " 20 ", "15.5", "64.5"}) {
-                box->setText(QLatin1String(text));
-                QCOMPARE(box->text(), QLatin1String(text));
-            }
-            QVERIFY(none.shown().isEmpty());
+        QLineEdit* box = frmConfig::instance().txtTrackingInterval;
+        ScriptedMessages boxes;
+        boxes.expect(kOutOfRange);
+        box->setFocus();
+        box->end(false);
+        QTest::keyClick(box, Qt::Key_Backspace); // "60" -> "6"
+        QCOMPARE(boxes.shown().size(), 1);
+        QCOMPARE(box->text(), QStringLiteral("60"));
+
+        store({{"TRACKING_INTERVAL", "30"}}); // after loading: the check reads it again
+        for (const char* text : {"16", "64", " 20 ", "15.5", "64.5"}) {
+            box->setText(QLatin1String(text));
+            QCOMPARE(box->text(), QLatin1String(text));
         }
+        QCOMPARE(boxes.shown().size(), 1);
         for (const char* text : {"15", "65", "65.5", "-20", "abc", ""}) {
-            ScriptedMessages boxes;
             boxes.expect(kOutOfRange);
             box->setText(QLatin1String(text));
-            QVERIFY2(boxes.allShown(), text);
+            QVERIFY2(boxes.pending() == 0, text);
             QCOMPARE(boxes.last().kind, MessageKind::Exclamation);
             QCOMPARE(
                 boxes.last().text, QStringLiteral("The Tracking Interval must be greater than 15 and less than 65"));
@@ -359,137 +305,74 @@ private slots:
             box->setText(QStringLiteral("64.5"));
         }
         QCOMPARE(stored(QStringLiteral("TRACKING_INTERVAL")), QStringLiteral("30"));
-    }
 
-    void deletingADigitBringsTheMessageAndTheStoredValueBack()
-    {
-        frmConfig& dialog = frmConfig::instance();
-        QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("60"));
-        ScriptedMessages boxes;
-        boxes.expect(kOutOfRange);
-        dialog.txtTrackingInterval->setFocus();
-        dialog.txtTrackingInterval->end(false);
-        QTest::keyClick(dialog.txtTrackingInterval, Qt::Key_Backspace);
-        QVERIFY(boxes.allShown());
-        QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("60"));
-        QCOMPARE(boxes.shown().size(), 1);
-    }
-
-    void storedOutOfRangeIntervalIsReportedOnce()
-    {
-        store(QStringLiteral("TRACKING_INTERVAL"), QStringLiteral("100"));
-        ScriptedMessages boxes;
-        boxes.expect(kOutOfRange);
-        frmConfig& dialog = frmConfig::instance();
-        QVERIFY(boxes.allShown());
-        QCOMPARE(boxes.shown().size(), 1);
-        QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("100"));
-
-        // A typed value out of range: one message, the stored value back, no second one for it.
-        boxes.expect(kOutOfRange);
-        dialog.txtTrackingInterval->setText(QStringLiteral("7"));
-        QCOMPARE(boxes.shown().size(), 2);
-        QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("100"));
-
-        // The spin control counts from 100 and stops at the end of its range.
-        dialog.UpDown1->stepDown();
-        QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("64"));
-        QCOMPARE(boxes.shown().size(), 2);
-    }
-
-    // A store failure inside the check passes over the putting back.
-    void intervalCheckGoesOnWhenTheStoreFails()
-    {
-        frmConfig& dialog = frmConfig::instance();
+        // A store failure passes over the putting back.
         const QString database = mFolder->applicationDatabase();
         QVERIFY(QFile::rename(database, database + QStringLiteral(".away")));
+        boxes.expect(kOutOfRange);
+        box->setText(QStringLiteral("5"));
+        QCOMPARE(box->text(), QStringLiteral("5"));
+        QVERIFY(QFile::rename(database + QStringLiteral(".away"), database));
+        QVERIFY(boxes.allShown());
+        QCOMPARE(boxes.shown().size(), 8);
+    }
+
+    // A stored value out of range is reported once at loading and once per
+    // refused typing; the spin control counts from it, steps by five, stops
+    // at 16 and 64, and never brings a message itself.
+    void storedOutOfRangeAndSpinSteps()
+    {
+        store({{"TRACKING_INTERVAL", "100"}});
         ScriptedMessages boxes;
         boxes.expect(kOutOfRange);
-        dialog.txtTrackingInterval->setText(QStringLiteral("5"));
-        QVERIFY(boxes.allShown());
-        QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("5"));
-        QVERIFY(QFile::rename(database + QStringLiteral(".away"), database));
-    }
-
-    void spinStepsByFiveAndStopsAtTheEnds()
-    {
-        ScriptedMessages boxes; // the spin control never writes a number out of range
         frmConfig& dialog = frmConfig::instance();
         QLineEdit* box = dialog.txtTrackingInterval;
-        QSignalSpy changes(box, &QLineEdit::textChanged);
-        QTest::mouseClick(dialog.UpDown1->upButton, Qt::LeftButton);
-        QCOMPARE(box->text(), QStringLiteral("64")); // 60 + 5 stops at 64
-        QCOMPARE(changes.count(), 1);
-        dialog.UpDown1->stepUp();
-        QCOMPARE(box->text(), QStringLiteral("64"));
-        QTest::mouseClick(dialog.UpDown1->downButton, Qt::LeftButton);
-        QCOMPARE(box->text(), QStringLiteral("59"));
-        box->setText(QStringLiteral("19"));
-        dialog.UpDown1->stepDown();
-        QCOMPARE(box->text(), QStringLiteral("16"));
-        dialog.UpDown1->stepDown();
-        QCOMPARE(box->text(), QStringLiteral("16"));
-        box->setText(QStringLiteral(" 20.5 ")); // read as 20
-        dialog.UpDown1->stepUp();
-        QCOMPARE(box->text(), QStringLiteral("25"));
-        QVERIFY(boxes.shown().isEmpty());
-
-        // Unreadable text counts as 0: a step goes to the low end.
-        store(QStringLiteral("TRACKING_INTERVAL"), QStringLiteral("soon"));
-        boxes.expect(kOutOfRange);
-        box->setText(QStringLiteral("x"));
-        QCOMPARE(box->text(), QStringLiteral("soon"));
-        dialog.UpDown1->stepUp();
-        QCOMPARE(box->text(), QStringLiteral("16"));
         QCOMPARE(boxes.shown().size(), 1);
+        QCOMPARE(box->text(), QStringLiteral("100"));
+        boxes.expect(kOutOfRange);
+        box->setText(QStringLiteral("7"));
+        QCOMPARE(boxes.shown().size(), 2);
+        QCOMPARE(box->text(), QStringLiteral("100"));
+
+        QSignalSpy changes(box, &QLineEdit::textChanged);
+        QTest::mouseClick(dialog.UpDown1->downButton, Qt::LeftButton); // from 100 to the top end
+        QCOMPARE(box->text(), QStringLiteral("64"));
+        QCOMPARE(changes.count(), 1);
+        const QList<std::tuple<const char*, bool, const char*>> steps
+            = {{nullptr, true, "64"}, {nullptr, false, "59"}, {"19", false, "16"}, {nullptr, false, "16"},
+                {" 20.5 ", true, "25"}}; // start text (none: as left), up, result
+        for (const auto& [start, up, result] : steps) {
+            if (start)
+                box->setText(QLatin1String(start));
+            QTest::mouseClick(up ? dialog.UpDown1->upButton : dialog.UpDown1->downButton, Qt::LeftButton);
+            QCOMPARE(box->text(), QLatin1String(result));
+        }
+        QCOMPARE(boxes.shown().size(), 2);
     }
 
+    // The five boxes and three captions follow the storage mode; disabled
+    // boxes keep their texts and saving writes them. An address box takes at
+    // most three typed characters, but a longer stored field is shown and
+    // saved whole.
     void storageModeSwitchesTheRemoteServerControls()
     {
-        store(QStringLiteral("SERVER_IP"), QStringLiteral("192.168.1.20"));
+        store({{"SERVER_IP", "1000.20.1.30.99"}});
         frmConfig& dialog = frmConfig::instance();
         const QList<QLineEdit*> boxes
             = {dialog.txtOctet1, dialog.txtOctet2, dialog.txtOctet3, dialog.txtOctet4, dialog.txtListenerName};
         const QList<QWidget*> captions = {dialog.frame_RemoteHost, dialog.lblIP, dialog.lblListenerName};
         QVERIFY(greyText() != windowText());
-        auto check = [&](bool local) {
+        for (int mode : {0, 1, 0, 2, 0, -1}) {
+            dialog.combo_Storage_Mode->setCurrentIndex(mode); // the shipped mode, LOCAL, first
             for (QLineEdit* box : boxes)
-                QCOMPARE(box->isEnabled(), !local);
+                QCOMPARE(box->isEnabled(), mode != 0);
             for (QWidget* caption : captions)
-                QCOMPARE(captionColour(caption), local ? greyText() : windowText());
-            // The other captions of the page keep the window-text colour.
+                QCOMPARE(captionColour(caption), mode == 0 ? greyText() : windowText());
             QCOMPARE(captionColour(dialog.findChild<QLabel*>(QStringLiteral("lblDot1"))), windowText());
             QVERIFY(dialog.txtClient_ID->isEnabled());
-        };
-        check(true); // the shipped mode is LOCAL
-        dialog.combo_Storage_Mode->setCurrentIndex(1);
-        check(false);
-        dialog.combo_Storage_Mode->setCurrentIndex(0);
-        check(true);
-        dialog.combo_Storage_Mode->setCurrentIndex(2);
-        check(false);
-        dialog.combo_Storage_Mode->setCurrentIndex(-1);
-        check(false);
-        dialog.combo_Storage_Mode->setCurrentIndex(0);
+        }
 
-        // Disabled boxes keep their texts, and saving writes them.
-        QCOMPARE(dialog.txtOctet3->text(), QStringLiteral("1"));
-        dialog.txtListenerName->setText(QStringLiteral("kept/listener"));
-        runModal([](frmConfig& d) { d.Button_Save->click(); });
-        QCOMPARE(stored(QStringLiteral("SERVER_IP")), QStringLiteral("192.168.1.20"));
-        QCOMPARE(stored(QStringLiteral("LISTENER_NAME")), QStringLiteral("kept/listener"));
-        QCOMPARE(stored(QStringLiteral("DATA_STORAGE_MODE")), QStringLiteral("LOCAL"));
-    }
-
-    // An address box takes at most three typed characters, but a longer
-    // stored field is shown and saved whole.
-    void addressBoxesLimitTypingNotStoredText()
-    {
-        store(QStringLiteral("SERVER_IP"), QStringLiteral("1000.20.30.40.50"));
-        frmConfig& dialog = frmConfig::instance();
         QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("1000"));
-        QCOMPARE(dialog.txtOctet4->text(), QStringLiteral("40"));
-        dialog.combo_Storage_Mode->setCurrentIndex(1);
         dialog.txtOctet2->end(false);
         QTest::keyClicks(dialog.txtOctet2, QStringLiteral("56"));
         QCOMPARE(dialog.txtOctet2->text(), QStringLiteral("205"));
@@ -497,155 +380,55 @@ private slots:
         QTest::keyClick(dialog.txtOctet1, Qt::Key_7);
         QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("1000"));
         QTest::keyClick(dialog.txtOctet1, Qt::Key_Backspace);
-        QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("100"));
-        dialog.txtOctet3->setText(QStringLiteral("3000"));
+        dialog.txtListenerName->setText(QStringLiteral("kept/listener"));
+        dialog.combo_Storage_Mode->setCurrentIndex(0);
         runModal([](frmConfig& d) { d.Button_Save->click(); });
-        QCOMPARE(stored(QStringLiteral("SERVER_IP")), QStringLiteral("100.205.3000.40"));
+        QCOMPARE(allStored().mid(8), (QStringList {"LOCAL", "100.205.1.30", "kept/listener"}));
     }
 
-    void restoreDefaultsThenSaveWritesTheDefaultTable()
+    // Restore Defaults then Cancel writes nothing; the next showing is the
+    // same dialog, with the defaults and the page it was left on. "&Save" and
+    // the title-bar close unload (the close writes nothing), and the next
+    // showing loads afresh on the first page.
+    void closingByCancelSaveOrTitleBar()
     {
-        store(QStringLiteral("EVENT_CATEGORY"), QStringLiteral("7"));
-        store(QStringLiteral("TRACKING_INTERVAL"), QStringLiteral("20"));
-        store(QStringLiteral("BEEP_AFTER_SAVES"), QStringLiteral("False"));
-        store(QStringLiteral("SHRINK_AFTER_SAVES"), QStringLiteral("False"));
-        store(QStringLiteral("SHOW_GPS_WINDOW"), QStringLiteral("True"));
-        store(QStringLiteral("COM_PORT"), QStringLiteral("9"));
-        store(QStringLiteral("COM_SETTINGS"), QStringLiteral("38400,E,7,2"));
-        store(QStringLiteral("CLIENT_ID"), QStringLiteral("crew 9"));
-        store(QStringLiteral("DATA_STORAGE_MODE"), QStringLiteral("SOAP"));
-        store(QStringLiteral("SERVER_IP"), QStringLiteral("10.9.8.7"));
-        store(QStringLiteral("LISTENER_NAME"), QStringLiteral("x/y"));
+        store({{"TRACKING_INTERVAL", "30"}, {"CLIENT_ID", "crew 3"}});
         logWrites();
-
-        runModal([&](frmConfig& dialog) {
-            QVERIFY(dialog.option_Show_GPS_Yes->isChecked());
-            QVERIFY(dialog.txtOctet1->isEnabled());
-            QTest::mouseClick(dialog.Button_Defaults, Qt::LeftButton);
-            QVERIFY(writes().isEmpty()); // nothing written yet
-            QCOMPARE(dialog.cmbEventCategory->currentText(), QStringLiteral("Road Survey"));
-            // "Yes" was selected: neither option is now.
-            QVERIFY(!dialog.option_Show_GPS_Yes->isChecked());
-            QVERIFY(!dialog.option_Show_GPS_No->isChecked());
-            QVERIFY(!dialog.txtOctet1->isEnabled());
-            QCOMPARE(captionColour(dialog.lblIP), greyText());
-            QTest::mouseClick(dialog.Button_Save, Qt::LeftButton);
-        });
-        QVERIFY(!frmConfig::isLoaded());
-        QCOMPARE(writes(), kWriteOrder);
-        const QMap<QString, QString> defaults {{"EVENT_CATEGORY", "30"}, {"TRACKING_INTERVAL", "60"},
-            {"BEEP_AFTER_SAVES", "True"}, {"SHRINK_AFTER_SAVES", "True"}, {"SHOW_GPS_WINDOW", "False"},
-            {"COM_PORT", "1"}, {"COM_SETTINGS", "4800,N,8,1"}, {"CLIENT_ID", "1"}, {"DATA_STORAGE_MODE", "LOCAL"},
-            {"SERVER_IP", "127.0.0.1"}, {"LISTENER_NAME", "Zepta/listener.asp"}};
-        QCOMPARE(allStored(), defaults);
-    }
-
-    // "No" selected before Restore Defaults stays selected.
-    void restoreDefaultsLeavesNoAsItWas()
-    {
-        frmConfig& dialog = frmConfig::instance();
-        QVERIFY(dialog.option_Show_GPS_No->isChecked()); // shipped "False"
-        dialog.Button_Defaults_Click();
-        QVERIFY(dialog.option_Show_GPS_No->isChecked());
-        QVERIFY(!dialog.option_Show_GPS_Yes->isChecked());
-        // The group is exclusive again afterwards.
-        QVERIFY(dialog.option_Show_GPS_No->group()->exclusive());
-        dialog.option_Show_GPS_Yes->click();
-        QVERIFY(!dialog.option_Show_GPS_No->isChecked());
-    }
-
-    void categoriesKeepTheOrderTheTableReturns()
-    {
-        mFolder->execApplication(
-            QStringLiteral("DELETE FROM EVENT_CATEGORIES;"
-                           "INSERT INTO EVENT_CATEGORIES VALUES (5, 'Five'), (2, 'Two'), (9, 'Nine');"));
-        store(QStringLiteral("EVENT_CATEGORY"), QStringLiteral("9"));
-        runModal([](frmConfig& dialog) {
-            QCOMPARE(entryTexts(dialog.cmbEventCategory), (QStringList {"Five", "Two", "Nine"}));
-            QCOMPARE(entryData(dialog.cmbEventCategory), (QList<int> {5, 2, 9}));
-            QCOMPARE(dialog.cmbEventCategory->currentText(), QStringLiteral("Nine"));
-            dialog.Button_Defaults->click();
-            QCOMPARE(dialog.cmbEventCategory->currentData().toInt(), 5);
-            dialog.Button_Save->click();
-        });
-        QCOMPARE(stored(QStringLiteral("EVENT_CATEGORY")), QStringLiteral("5"));
-    }
-
-    // With no categories at all, Restore Defaults and "&Save" keep the stored category.
-    void emptyCategoryListKeepsTheStoredCategory()
-    {
-        mFolder->execApplication(QStringLiteral("DELETE FROM EVENT_CATEGORIES;"));
-        runModal([](frmConfig& dialog) {
-            QCOMPARE(dialog.cmbEventCategory->count(), 0);
-            dialog.Button_Defaults->click();
-            QCOMPARE(dialog.cmbEventCategory->currentIndex(), -1);
-            dialog.Button_Save->click();
-        });
-        QCOMPARE(stored(QStringLiteral("EVENT_CATEGORY")), QStringLiteral("30"));
-    }
-
-    void cancelWritesNothingAndKeepsTheEditsAndPage()
-    {
-        store(QStringLiteral("TRACKING_INTERVAL"), QStringLiteral("30"));
-        store(QStringLiteral("CLIENT_ID"), QStringLiteral("crew 3"));
-        logWrites();
-        const QMap<QString, QString> before = allStored();
         QPointer<frmConfig> first = &frmConfig::instance();
-
         runModal([](frmConfig& dialog) {
             dialog.Button_Defaults->click();
+            QVERIFY(dialog.option_Show_GPS_No->isChecked()); // "No" selected before stays selected
             dialog.OptionsTab->setCurrentIndex(1);
             QTest::mouseClick(dialog.Button_Cancel, Qt::LeftButton);
             QVERIFY(!dialog.isVisible());
         });
         QVERIFY(writes().isEmpty());
-        QCOMPARE(allStored(), before);
-        QVERIFY(frmConfig::isLoaded());
         QCOMPARE(&frmConfig::instance(), first.data());
 
-        // Showing it again neither reloads the categories nor the settings.
         mFolder->execApplication(QStringLiteral("INSERT INTO EVENT_CATEGORIES VALUES (99, 'New');"));
         runModal([](frmConfig& dialog) {
             QCOMPARE(dialog.OptionsTab->currentIndex(), 1);
-            QCOMPARE(dialog.txtTrackingInterval->text(), QStringLiteral("60"));
-            QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("1"));
-            QCOMPARE(dialog.cmbEventCategory->count(), 4);
-            dialog.Button_Save->click();
-        });
-        QCOMPARE(stored(QStringLiteral("TRACKING_INTERVAL")), QStringLiteral("60"));
-        QCOMPARE(stored(QStringLiteral("CLIENT_ID")), QStringLiteral("1"));
-    }
-
-    void saveUnloadsAndTheNextShowingLoadsAfresh()
-    {
-        runModal([](frmConfig& dialog) {
-            dialog.OptionsTab->setCurrentIndex(2);
-            dialog.txtClient_ID->setText(QStringLiteral("saved id"));
+            QCOMPARE(controlTexts(dialog), kDefaultTexts);
+            QCOMPARE(dialog.cmbEventCategory->count(), 4); // not read again
             dialog.Button_Save->click();
         });
         QVERIFY(!frmConfig::isLoaded());
-        QCOMPARE(stored(QStringLiteral("CLIENT_ID")), QStringLiteral("saved id"));
-        store(QStringLiteral("CLIENT_ID"), QStringLiteral("changed since"));
-        runModal([](frmConfig& dialog) {
-            QCOMPARE(dialog.OptionsTab->currentIndex(), 0);
-            QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("changed since"));
-        });
-    }
+        QCOMPARE(allStored(), kDefaultValues);
 
-    void titleBarCloseUnloadsWithoutWriting()
-    {
-        logWrites();
-        runModal([](frmConfig& dialog) {
-            dialog.OptionsTab->setCurrentIndex(1);
-            dialog.txtClient_ID->setText(QStringLiteral("never saved"));
-            QVERIFY(dialog.close());
-        });
-        QVERIFY(!frmConfig::isLoaded());
-        QVERIFY(writes().isEmpty());
-        runModal([](frmConfig& dialog) {
-            QCOMPARE(dialog.OptionsTab->currentIndex(), 0);
-            QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("1"));
-        });
+        store({{"CLIENT_ID", "changed since"}});
+        const int written = writes().size();
+        for (int showing = 0; showing < 2; ++showing) {
+            runModal([](frmConfig& dialog) {
+                QCOMPARE(dialog.OptionsTab->currentIndex(), 0);
+                QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("changed since"));
+                QCOMPARE(dialog.cmbEventCategory->count(), 5);
+                dialog.OptionsTab->setCurrentIndex(1);
+                dialog.txtClient_ID->setText(QStringLiteral("never saved"));
+                QVERIFY(dialog.close());
+            });
+            QVERIFY(!frmConfig::isLoaded());
+        }
+        QCOMPARE(writes().size(), written);
     }
 
     // However the dialog closes, the main window reads the settings again:
@@ -657,18 +440,14 @@ private slots:
         QVERIFY(receiver);
         QVERIFY(window.menu_CopyData->isEnabled());
         const int startsBefore = receiver->calls.count(QStringLiteral("Start"));
-        const QString categoryBefore = window.label_Event_Category->text();
+        QVERIFY(window.label_Event_Category->text() != QStringLiteral("Wildlife Observation"));
 
         bool acted = false;
         QTimer::singleShot(0, [&] {
-            frmConfig& dialog = frmConfig::instance();
-            QVERIFY(dialog.isVisible());
             // Stored behind the dialog's back: Cancel writes nothing itself.
-            store(QStringLiteral("DATA_STORAGE_MODE"), QStringLiteral("XML"));
-            store(QStringLiteral("EVENT_CATEGORY"), QStringLiteral("12"));
-            store(QStringLiteral("COM_PORT"), QStringLiteral("5"));
+            store({{"DATA_STORAGE_MODE", "XML"}, {"EVENT_CATEGORY", "12"}, {"COM_PORT", "5"}});
             acted = true;
-            dialog.Button_Cancel->click();
+            frmConfig::instance().Button_Cancel->click();
         });
         window.menu_Configure->trigger();
         QVERIFY(acted);
@@ -676,12 +455,11 @@ private slots:
         QVERIFY(!window.menu_CopyData->isEnabled());
         QVERIFY(!window.menu_DeleteData->isEnabled());
         QCOMPARE(window.label_Event_Category->text(), QStringLiteral("Wildlife Observation"));
-        QVERIFY(window.label_Event_Category->text() != categoryBefore);
         QCOMPARE(receiver->calls.count(QStringLiteral("Start")), startsBefore + 1);
         QVERIFY(receiver->calls.contains(QStringLiteral("setPort 5")));
 
-        // And after "&Save": the dialog's values (storage mode XML, loaded at
-        // the first showing, still LOCAL in the hidden dialog) are written and applied.
+        // And after "&Save": the dialog's values (storage mode still LOCAL in
+        // the hidden dialog) are written and applied.
         QTimer::singleShot(0, [&] { frmConfig::instance().Button_Save->click(); });
         window.menu_Configure->trigger();
         QVERIFY(!frmConfig::isLoaded());
