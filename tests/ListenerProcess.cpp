@@ -2,19 +2,15 @@
 
 #include <QFile>
 
-namespace
-{
-// Bounds on waiting for the process to start and say its port: they only
-// end a broken run, a working one answers at once.
+// The waits only end a broken run: a working one answers at once.
 constexpr int kStartWaitMs = 15000;
-} // namespace
 
 ListenerProcess::ListenerProcess(const QStringList& extraArguments)
 {
-    QStringList arguments {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--out"),
-        mDir.filePath(QStringLiteral("documents.log"))};
-    arguments += extraArguments;
-    mProcess.start(QStringLiteral(ZEPTA_LISTENER), arguments);
+    mProcess.start(QStringLiteral(ZEPTA_LISTENER),
+        QStringList {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--out"),
+            mDir.filePath(QStringLiteral("documents.log"))}
+            + extraArguments);
     if (!mProcess.waitForStarted(kStartWaitMs)) {
         mError = mProcess.errorString();
         return;
@@ -36,13 +32,9 @@ ListenerProcess::ListenerProcess(const QStringList& extraArguments)
 
 ListenerProcess::~ListenerProcess()
 {
-    if (mProcess.state() != QProcess::NotRunning) {
-        mProcess.kill();
-        mProcess.waitForFinished(kStartWaitMs);
-    }
+    mProcess.kill();
+    mProcess.waitForFinished(kStartWaitMs);
 }
-
-QString ListenerProcess::serverAddress() const { return QStringLiteral("127.0.0.1:%1").arg(mPort); }
 
 QList<listener::Record> ListenerProcess::records() const
 {

@@ -13,8 +13,6 @@ class ListenerProcess
 public:
     explicit ListenerProcess(const QStringList& extraArguments = {});
     ~ListenerProcess();
-    ListenerProcess(const ListenerProcess&) = delete;
-    ListenerProcess& operator=(const ListenerProcess&) = delete;
 
     // False (with the reason in error()) when it did not come up.
     bool isRunning() const { return mPort != 0; }
@@ -22,7 +20,7 @@ public:
 
     quint16 port() const { return mPort; }
     // The SERVER_IP value that reaches it: "127.0.0.1:port".
-    QString serverAddress() const;
+    QString serverAddress() const { return QStringLiteral("127.0.0.1:%1").arg(mPort); }
 
     // The documents it kept so far, in order of arrival.
     QList<listener::Record> records() const;
