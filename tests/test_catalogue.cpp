@@ -3,6 +3,7 @@
 
 #include "core/Driver.h"
 #include "platform/Error.h"
+#include "support/ErrorOf.h"
 #include "support/TempProgramFolder.h"
 
 #include <QTest>
@@ -15,16 +16,6 @@ class TestCatalogue : public QObject
     Q_OBJECT
 
     std::optional<TempProgramFolder> mFolder;
-
-    static QString errorOf(const std::function<void()>& action)
-    {
-        try {
-            action();
-        } catch (const ZeptaError& error) {
-            return error.message();
-        }
-        return QString();
-    }
 
     // Arrays as a caller hands them over: every slot holds a value of its own.
     struct Palette {

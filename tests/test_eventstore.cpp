@@ -6,6 +6,7 @@
 #include "nomrel/EventStore.h"
 #include "platform/Db.h"
 #include "platform/Error.h"
+#include "support/ErrorOf.h"
 #include "support/ScriptedReceiver.h"
 #include "support/TempProgramFolder.h"
 
@@ -23,16 +24,6 @@ namespace
 // both kinds, a tab, letters beyond ASCII and a character beyond the BMP.
 const QString kAwkwardNotes = QStringLiteral("He said \"stop\" & <left> 'now';\r\nsecond line\nthird\tcol, "
                                              "Gr\u00fc\u00dfe, caf\u00e9, \u5317\u4eac, \U0001F40B");
-
-QString errorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const ZeptaError& error) {
-        return error.message();
-    }
-    return QString();
-}
 
 std::unique_ptr<gps::EventObject> filledEvent(
     const QString& client, std::int16_t type, const QString& notes, const gps::Reading& reading)

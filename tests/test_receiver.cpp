@@ -7,6 +7,7 @@
 #include "nomrel/ReceiverMonitor.h"
 #include "nomrel/SerialReceiver.h"
 #include "platform/Error.h"
+#include "support/ErrorOf.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -79,16 +80,6 @@ QByteArray cycle(int second, bool fix = true)
             + withChecksum("$GPGGA," + t + ".00,,,,,0,00,,,M,,M,,") + withChecksum("$GPVTG,,T,,M,,N,,K,N");
     return withChecksum("$GPRMC," + t + ".00,A,3747.0873,S,17518.8938,E,0.69,181.39,061226,,,A") + ggaAt(t)
         + withChecksum("$GPVTG,181.39,T,,M,0.69,N,1.28,K,A");
-}
-
-QString errorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const ZeptaError& error) {
-        return error.message();
-    }
-    return QString();
 }
 
 // The nomrel tool feeding a pseudo-terminal linked into a folder.

@@ -4,6 +4,7 @@
 #include "platform/Db.h"
 #include "platform/Error.h"
 #include "platform/NumberText.h"
+#include "support/ErrorOf.h"
 #include "support/TempProgramFolder.h"
 
 #include <QFile>
@@ -16,16 +17,6 @@ class TestStore : public QObject
     Q_OBJECT
 
     std::optional<TempProgramFolder> mFolder;
-
-    QString errorOf(const std::function<void()>& action)
-    {
-        try {
-            action();
-        } catch (const ZeptaError& error) {
-            return error.message();
-        }
-        return QString();
-    }
 
     int configurationRows()
     {
