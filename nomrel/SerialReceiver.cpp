@@ -110,18 +110,23 @@ void SerialReceiver::attach(QIODevice* device, const QString& deviceName)
     mConnection.attach(device);
 }
 
+void SerialReceiver::releaseSerialPort()
+{
+    if (!mSerialPort)
+        return;
+    QSerialPort* port = mSerialPort.data();
+    mSerialPort = nullptr;
+    disconnect(port, nullptr, this, nullptr);
+    port->close();
+    port->deleteLater(); // this may run inside one of its own signals
+}
+
 void SerialReceiver::closeDevice()
 {
     ++mGeneration;
     mTimer.stop();
     mConnection.detach();
-    if (mSerialPort) {
-        QSerialPort* port = mSerialPort.data();
-        mSerialPort = nullptr;
-        disconnect(port, nullptr, this, nullptr);
-        port->close();
-        port->deleteLater(); // this may run inside one of its own signals
-    }
+    releaseSerialPort();
     mState = State::Stopped;
     mLocked = false;
     mNoDataReported = false;
@@ -245,13 +250,7 @@ void SerialReceiver::onDeviceLost(const QString& reason)
     const quint64 generation = mGeneration;
     const bool report = !mNoDataReported;
     mTimer.stop();
-    if (mSerialPort) {
-        QSerialPort* port = mSerialPort.data();
-        mSerialPort = nullptr;
-        disconnect(port, nullptr, this, nullptr);
-        port->close();
-        port->deleteLater();
-    }
+    releaseSerialPort();
     mState = State::Lost;
     mProblem = reason;
     mLocked = false;

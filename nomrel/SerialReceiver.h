@@ -96,6 +96,7 @@ signals:
 
 private:
     void closeDevice();
+    void releaseSerialPort();
     void attach(QIODevice* device, const QString& deviceName);
     void onBytes();
     void onSentence(const QString& sentence, bool accepted);
