@@ -3,6 +3,8 @@
 #include "nomrel/ReceiverMonitor.h"
 #include "platform/Error.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSerialPort>
 
 #include <utility>
@@ -36,8 +38,16 @@ std::int32_t SerialReceiver::Initialize() { return 0; }
 
 void SerialReceiver::ShowMonitor()
 {
-    if (!mMonitor)
+    if (!mMonitor) {
         mMonitor = std::make_unique<ReceiverMonitor>(*this);
+        // Beside the program's window rather than over it, where no window
+        // manager places it: at the right edge of the screen.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            mMonitor->adjustSize();
+            mMonitor->move(area.right() - mMonitor->frameGeometry().width(), area.top());
+        }
+    }
     mMonitor->show();
     mMonitor->refresh();
 }
