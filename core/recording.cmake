@@ -1,4 +1,0 @@
-# Event recording: local store and XML posting.
-target_sources(zepta_core PRIVATE
-  DriverRecording.cpp
-)
