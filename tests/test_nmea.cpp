@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <cmath>
@@ -22,7 +21,7 @@ using namespace nomrel::nmea;
 namespace
 {
 
-std::string_view sv(const QByteArray& bytes) { return {bytes.constData(), static_cast<std::size_t>(bytes.size())}; }
+std::string_view sv(const QByteArray& b) { return {b.constData(), static_cast<std::size_t>(b.size())}; }
 
 // Appends "*hh" to a sentence body.
 QByteArray sentence(const QByteArray& body)
@@ -56,17 +55,14 @@ struct Decoded {
     DecodeCounters counters;
 };
 
-// Decodes bytes fed in pieces of the given sizes (cycled); 0 feeds all at once.
-Decoded decode(const QByteArray& bytes, const std::vector<int>& pieces = {0}, bool finish = true)
+// Decodes bytes fed in pieces of the given sizes (cycled).
+Decoded decode(const QByteArray& bytes, const std::vector<int>& pieces = {1 << 30}, bool finish = true)
 {
     Decoded result;
     Decoder decoder([&result](const Fix& fix) { result.fixes.push_back(fix); });
-    for (qsizetype at = 0, i = 0; at < bytes.size(); ++i) {
-        const qsizetype size = pieces[static_cast<std::size_t>(i) % pieces.size()];
-        const QByteArray piece = bytes.mid(at, size > 0 ? size : bytes.size());
-        decoder.feed(sv(piece));
-        at += piece.size();
-    }
+    std::size_t i = 0;
+    for (qsizetype at = 0; at < bytes.size(); at += pieces[i++ % pieces.size()])
+        decoder.feed(sv(bytes.mid(at, pieces[i % pieces.size()])));
     if (finish)
         decoder.finish();
     result.counters = decoder.counters();
@@ -75,12 +71,6 @@ Decoded decode(const QByteArray& bytes, const std::vector<int>& pieces = {0}, bo
 
 QString iso(const Fix& fix) { return QString::fromStdString(isoTime(fix)); }
 
-QString describe(const Fix& f)
-{
-    const Position p = f.position.value_or(Position {999, 999});
-    return iso(f) + QString::asprintf(" %.9f %.9f %d %d", p.latitude, p.longitude, f.mode, f.valid);
-}
-
 } // namespace
 
 class TestNmea : public QObject
@@ -88,156 +78,97 @@ class TestNmea : public QObject
     Q_OBJECT
 
 private slots:
-    void checkAcceptsOnlyWellFormedLines()
+    void checkIdentifyAndScan()
     {
         const QByteArray bare = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
         const QByteArray good = sentence(bare);
         QByteArray wrong = good;
         wrong[wrong.size() - 1] = wrong.endsWith('0') ? '1' : '0';
-        const int longest = static_cast<int>(kMaxSentenceLength) - 10;
-        QCOMPARE(static_cast<std::size_t>(sentence("$GPTXT," + QByteArray(longest, 'x')).size()), kMaxSentenceLength);
-        // The line, what check() says, and whether it has a checksum (for Ok and BadChecksum).
-        const std::tuple<QByteArray, Check, bool> rows[] = {
-            {good, Check::Ok, true},
-            {"$GPGGA,030719.000,3747.0873,S,17518.8938,E,1,08,1.1,59.9,M,23.7,M,,0000*7d", Check::Ok,
-                true}, // lower-case
-            {bare, Check::Ok, false},
-            {wrong, Check::BadChecksum, true},
-            {good.chopped(1), Check::MalformedChecksum, false},
-            {good + "0", Check::MalformedChecksum, false},
-            {good.chopped(2) + "G1", Check::MalformedChecksum, false},
-            {good.mid(1), Check::NoDollar, false},
-            {QByteArray(), Check::NoDollar, false},
+        const QByteArray longest = sentence("$GPTXT," + QByteArray(static_cast<int>(kMaxSentenceLength) - 10, 'x'));
+        // The line, what check() says, and whether it has a checksum (for Ok
+        // and BadChecksum); a lower-case checksum is fine.
+        const std::tuple<QByteArray, Check, bool> rows[] = {{good, Check::Ok, true}, {bare, Check::Ok, false},
+            {"$GPGGA,030719.000,3747.0873,S,17518.8938,E,1,08,1.1,59.9,M,23.7,M,,0000*7d", Check::Ok, true},
+            {wrong, Check::BadChecksum, true}, {good.chopped(1), Check::MalformedChecksum, false},
+            {good.chopped(2) + "G1", Check::MalformedChecksum, false}, {good.mid(1), Check::NoDollar, false},
             {"$GPGGA,1\x01x*00", Check::NotPrintable, false},
-            {"$GPGGA,\xc3\xa9*00", Check::NotPrintable, false},
-            {QByteArray("$GPGGA,1\0x", 10), Check::NotPrintable, false},
-            {sentence("$GPTXT," + QByteArray(longest, 'x')), Check::Ok, true},
-            {sentence("$GPTXT," + QByteArray(longest + 1, 'x')), Check::TooLong, false},
-        };
+            {QByteArray("$GPGGA,1\0x", 10), Check::NotPrintable, false}, {longest, Check::Ok, true},
+            {sentence(longest.chopped(3) + 'x'), Check::TooLong, false}};
         for (const auto& [line, expected, hasChecksum] : rows) {
             bool had = !hasChecksum;
-            QVERIFY2(check(sv(line), &had) == expected, line.constData());
-            if (expected == Check::Ok || expected == Check::BadChecksum)
-                QVERIFY2(had == hasChecksum, line.constData());
+            const bool told = expected == Check::Ok || expected == Check::BadChecksum;
+            QVERIFY2(check(sv(line), &had) == expected && (!told || had == hasChecksum), line.constData());
         }
-    }
 
-    void sentenceIdsOfAnyTalkerAndTheirFields()
-    {
-        const std::tuple<QByteArray, const char*, Type> ids[] = {{"$GPRMC,x", "GP", Type::RMC},
-            {"$GNGGA,x", "GN", Type::GGA}, {"$GLGSV,x", "GL", Type::GSV}, {"$GAGSA,x", "GA", Type::GSA},
-            {"$BDGSA,x", "BD", Type::GSA}, {"$QZGSV,x", "QZ", Type::GSV}, {"$IIVTG,x", "II", Type::VTG},
-            {"$GPGLL*00", "GP", Type::GLL}, {"$GPZDA,x", "GP", Type::ZDA}, {"$GNGNS,x", "GN", Type::GNS},
-            {"$GPXTE,x", "", Type::Unknown}, {"$PGRME,x", "", Type::Unknown}, {"$GPRMCX,x", "", Type::Unknown},
-            {"$GPRM,x", "", Type::Unknown}, {"$gprmc,x", "", Type::Unknown}, {"$", "", Type::Unknown}};
-        for (const auto& [line, talker, type] : ids) {
+        // Any talker; the talker is the two letters after the dollar.
+        const std::pair<QByteArray, Type> ids[] = {{"$GPRMC,x", Type::RMC}, {"$GNGGA,x", Type::GGA},
+            {"$QZGSV,x", Type::GSV}, {"$BDGSA,x", Type::GSA}, {"$IIVTG,x", Type::VTG}, {"$GPGLL*00", Type::GLL},
+            {"$GPZDA,x", Type::ZDA}, {"$GNGNS,x", Type::GNS}, {"$PGRME,x", Type::Unknown}, {"$GPRMCX,x", Type::Unknown},
+            {"$GPRM,x", Type::Unknown}, {"$gprmc,x", Type::Unknown}, {"$", Type::Unknown}};
+        for (const auto& [line, type] : ids) {
             const Id id = identify(sv(line));
-            QVERIFY2(id.type == type, line.constData());
-            if (type != Type::Unknown)
-                QCOMPARE(QByteArray(id.talker.data(), 2), QByteArray(talker));
+            QVERIFY2(id.type == type && (type == Type::Unknown || QByteArray(id.talker.data(), 2) == line.mid(1, 2)),
+                line.constData());
         }
 
-        Fields f = scan("$GPGLL,,N,,E*00");
-        QCOMPARE(f.count, 5);
-        QVERIFY(f[1].empty());
-        QVERIFY(f[4] == std::string_view("E")); // the checksum is not a field
-        QVERIFY(f[5].empty() && f[-1].empty());
+        Fields f = scan("$GPGLL,,N,,E*00"); // the checksum is not a field
+        QVERIFY(f.count == 5 && f[1].empty() && f[4] == std::string_view("E") && f[5].empty() && f[-1].empty());
         f = scan("$GPGSV" + std::string(200, ','));
-        QCOMPARE(f.count, kMaxFields);
-        QVERIFY(f[kMaxFields].empty());
-    }
-
-    void coordinatesAndHemispheres()
-    {
-        const std::tuple<const char*, const char*, bool, double> good[] = {{"4807.038", "N", true, 48.1173},
-            {"3747.0873", "S", true, -(37 + 47.0873 / 60)}, {"17518.8938", "E", false, 175 + 18.8938 / 60},
-            {"00611.7600", "W", false, -(6 + 11.76 / 60)}, {"4221.82370900", "N", true, 42 + 21.823709 / 60},
-            {"5724", "N", true, 57.4}, {"18000.0000", "W", false, -180.0}, {"9000.0000", "N", true, 90.0}};
-        for (const auto& [value, hemisphere, latitude, expected] : good) {
-            const auto got = latitude ? parseLatitude(value, hemisphere) : parseLongitude(value, hemisphere);
-            QVERIFY2(got && std::fabs(*got - expected) < 1e-12, value);
-        }
-        const std::pair<const char*, const char*> badLatitudes[]
-            = {{"9000.0001", "N"}, {"4860.000", "N"}, {"", "N"}, {"4807.038", ""}, {"4807.038", "E"}, {"4807.038", "n"},
-                {"-4807.038", "N"}, {"4807.0.38", "N"}, {"48.5", "N"}, {"48O7.038", "N"}, {"4807e1", "N"}};
-        for (const auto& [value, hemisphere] : badLatitudes)
-            QVERIFY2(!parseLatitude(value, hemisphere), (QByteArray(value) + ' ' + hemisphere).constData());
-        QVERIFY(!parseLongitude("18000.0001", "E")); // past the date line
-        QVERIFY(!parseLongitude("01131.000", "N"));
+        QVERIFY(f.count == kMaxFields && f[kMaxFields].empty());
     }
 
     void fieldParsers()
     {
-        const std::pair<const char*, int> times[]
-            = {{"123519", (12 * 3600 + 35 * 60 + 19) * 1000}, {"030719.5", (3 * 3600 + 7 * 60 + 19) * 1000 + 500},
-                {"235959.9999", 86399999}, // cut, not rounded, to the millisecond
-                {"", -1}, {"12351", -1}, {"240000", -1}, {"126000", -1}, {"123560", -1}, {"123519,5", -1},
-                {"123519.5x", -1}};
+        // Latitude or longitude, its hemisphere, and the degrees (NAN: rejected).
+        const std::tuple<const char*, const char*, bool, double> coordinates[] = {{"4807.038", "N", true, 48.1173},
+            {"3747.0873", "S", true, -(37 + 47.0873 / 60)}, {"17518.8938", "E", false, 175 + 18.8938 / 60},
+            {"00611.7600", "W", false, -(6 + 11.76 / 60)}, {"5724", "N", true, 57.4}, {"9000.0000", "N", true, 90.0},
+            {"18000.0000", "W", false, -180.0}, {"9000.0001", "N", true, NAN}, {"18000.0001", "E", false, NAN},
+            {"4860.000", "N", true, NAN}, {"", "N", true, NAN}, {"4807.038", "", true, NAN},
+            {"4807.038", "E", true, NAN}, {"01131.000", "N", false, NAN}, {"4807.038", "n", true, NAN},
+            {"-4807.038", "N", true, NAN}, {"48.5", "N", true, NAN}, {"48O7.038", "N", true, NAN}};
+        for (const auto& [value, hemisphere, latitude, expected] : coordinates) {
+            const auto got = latitude ? parseLatitude(value, hemisphere) : parseLongitude(value, hemisphere);
+            QVERIFY2(std::isnan(expected) ? !got : got && std::fabs(*got - expected) < 1e-12,
+                (QByteArray(value) + ' ' + hemisphere).constData());
+        }
+
+        const std::pair<const char*, int> times[] = {{"123519", (12 * 3600 + 35 * 60 + 19) * 1000},
+            {"030719.5", (3 * 3600 + 7 * 60 + 19) * 1000 + 500}, {"235959.9999", 86399999}, // cut, not rounded
+            {"", -1}, {"12351", -1}, {"240000", -1}, {"123560", -1}, {"123519.5x", -1}};
         for (const auto& [text, ms] : times) {
             const auto t = parseTime(text);
             QVERIFY2((t ? t->msOfDay() : -1) == ms, text);
         }
-
-        const std::pair<const char*, Date> dates[]
-            = {{"311214", {2014, 12, 31}}, {"060499", {1999, 4, 6}}, // two-digit years from 80 are 19yy
-                {"290224", {2024, 2, 29}}, {"290223", {}}, {"320112", {}}, {"001312", {}}, {"2208-1", {}},
-                {"31121", {}}, {"", {}}};
+        // Two-digit years from 80 are 19yy.
+        const std::pair<const char*, Date> dates[] = {{"311214", {2014, 12, 31}}, {"060499", {1999, 4, 6}},
+            {"290224", {2024, 2, 29}}, {"290223", {}}, {"320112", {}}, {"001312", {}}, {"31121", {}}};
         for (const auto& [text, date] : dates)
             QVERIFY2(parseDate(text).value_or(Date {}) == date, text);
-        QVERIFY(nextDay({2024, 2, 28}) == (Date {2024, 2, 29}));
-        QVERIFY(nextDay({2023, 2, 28}) == (Date {2023, 3, 1}));
-        QVERIFY(nextDay({2026, 12, 31}) == (Date {2027, 1, 1}));
+        QVERIFY(nextDay({2024, 2, 28}) == (Date {2024, 2, 29}) && nextDay({2023, 2, 28}) == (Date {2023, 3, 1}));
 
         for (const auto& [text, value] : {std::pair {"-0028", -28.0}, {"+1.5", 1.5}, {".5", 0.5}, {"5.", 5.0}})
             QVERIFY2(parseNumber(text) == value, text);
-        for (const char* bad : {"", "-", ".", "1.2.3", "1e5", "inf", "nan", " 1", "1 ", "0x10"})
+        for (const char* bad : {"", "-", ".", "1.2.3", "1e5", "nan", " 1", "0x10"})
             QVERIFY2(!parseNumber(bad), bad);
-        QCOMPARE(parseInteger("08").value_or(-1), 8);
-        for (const char* bad : {"-1", "1.0", "9999999999"})
-            QVERIFY2(!parseInteger(bad), bad);
+        QVERIFY(parseInteger("08") == 8 && !parseInteger("-1") && !parseInteger("1.0") && !parseInteger("9999999999"));
     }
 
     void eachSentenceTypeIntoItsStruct()
     {
-        auto r = parsed("$GNRMC,014500.00,A,4404.1306024,N,12118.8446777,W,0.013,,231221,,,D,V");
-        QCOMPARE(r.outcome, Outcome::Parsed);
-        const auto& rmc = std::get<Rmc>(r.sentence.data);
-        QCOMPARE(rmc.status, 'A');
-        QVERIFY(std::fabs(rmc.position->latitude - 44.068843373) < 1e-9);
-        QVERIFY(std::fabs(rmc.position->longitude + 121.314077962) < 1e-9);
-        QVERIFY(!rmc.course); // empty field
-        QCOMPARE(*rmc.speedKnots, 0.013);
-        QVERIFY(*rmc.date == (Date {2021, 12, 23}));
-        QCOMPARE(rmc.mode, 'D');
-        QCOMPARE(r.sentence.time()->msOfDay(), (1 * 3600 + 45 * 60) * 1000);
-        const auto empty = as<Rmc>("$GPRMC,,V,,,,,,,,,,N");
-        QVERIFY(empty.status == 'V' && !empty.position && !empty.time);
+        const auto rmc = as<Rmc>("$GNRMC,014500.00,A,4404.1306024,N,12118.8446777,W,0.013,,231221,,,D,V");
+        QCOMPARE(rmc.time->msOfDay(), (1 * 3600 + 45 * 60) * 1000);
+        QVERIFY(rmc.status == 'A' && rmc.mode == 'D' && !rmc.course && *rmc.speedKnots == 0.013); // course empty
+        QVERIFY(std::fabs(rmc.position->longitude + 121.314077962) < 1e-9 && *rmc.date == (Date {2021, 12, 23}));
 
-        const auto gga = as<Gga>("$GPGGA,194057.50,4221.8237090,N,07101.9439268,W,2,04,1.4,-7.671,M,-33.057,M,,");
-        QVERIFY(*gga.quality == 2 && *gga.satellites == 4 && *gga.hdop == 1.4 && *gga.altitude == -7.671);
-        QVERIFY(std::fabs(gga.position->latitude - 42.363728483) < 1e-9);
-
-        const auto gsa = as<Gsa>("$GNGSA,A,3,17,28,06,01,,,,,,,,,1.8,1.1,1.5,1");
-        QVERIFY(*gsa.fixType == 3 && gsa.satellitesUsed == 4 && *gsa.hdop == 1.1);
         QVERIFY(!as<Gsa>("$GPGSA,A,7,,,,,,,,,,,,,,,").fixType); // no such fix type
-
-        const auto vtg = as<Vtg>("$GPVTG,97.75,T,112.39,M,0.04,N,0.07,K,A");
-        QVERIFY(*vtg.course == 97.75 && *vtg.speedKnots == 0.04);
-        const auto oldVtg = as<Vtg>("$GPVTG,054.7,034.4,005.5,010.2"); // the old form
+        // The old forms: VTG without unit letters, GLL without time and status.
+        const auto oldVtg = as<Vtg>("$GPVTG,054.7,034.4,005.5,010.2");
         QVERIFY(*oldVtg.course == 54.7 && *oldVtg.speedKnots == 5.5);
-
-        const auto gll = as<Gll>("$GPGLL,2638.1726,N,08011.3892,W,030129.000,A,A");
-        QVERIFY(gll.status == 'A' && gll.position->longitude < 0);
-        QCOMPARE(as<Gll>("$GPGLL,4916.45,N,12311.12,W").status, '\0'); // old form: no time, no status
-
+        QCOMPARE(as<Gll>("$GPGLL,4916.45,N,12311.12,W").status, '\0');
         const auto gsv = as<Gsv>("$GPGSV,3,3,11,20,09,138,36,13,04,183,51,32,03,113,44,,,,");
-        QVERIFY(gsv.lastPart() && *gsv.inView == 11);
-        QVERIFY(!as<Gsv>("$GPGSV,3,1,11,20,09,138,36").lastPart());
-        QVERIFY(as<Gns>("$GNGNS,112257.00,3844.24011,N,00908.43828,W,AN,10,1.3,82.6,50.6,,").anyFix());
-        QVERIFY(!as<Gns>("$GNGNS,112257.00,,,,,NN,00,,,,,").anyFix());
-        QVERIFY(*as<Zda>("$GPZDA,194057.00,07,09,2018,00,00").date == (Date {2018, 9, 7}));
+        QVERIFY(gsv.lastPart() && *gsv.inView == 11 && !as<Gsv>("$GPGSV,3,1,11,20,09,138,36").lastPart());
 
-        QCOMPARE(parsed("$GPRMC,123519,A,4807.038,N").outcome, Outcome::TooFewFields);
         QCOMPARE(parsed("$GPGGA,123519,4807.038,N,01131.000,E,1").outcome, Outcome::TooFewFields);
         QCOMPARE(parsed("$PGRME,15.0,M,45.0,M,25.0,M").outcome, Outcome::Ignored);
         QCOMPARE(parse("$GPRMC,,V,,,,,,,,,,N*00").outcome, Outcome::Rejected);
@@ -250,27 +181,18 @@ private slots:
             stream += cycle(s);
         const Decoded whole = decode(stream);
         QCOMPARE(whole.fixes.size(), std::size_t(6));
-        QCOMPARE(iso(whole.fixes[0]), QStringLiteral("2026-12-06T12:00:00.000Z"));
-        QCOMPARE(iso(whole.fixes[5]), QStringLiteral("2026-12-06T12:00:05.000Z"));
-        for (const Fix& fix : whole.fixes) {
-            QVERIFY(fix.valid && fix.mode == 3 && fix.sentences == 4 && *fix.satellitesUsed == 8);
-            QVERIFY(std::fabs(*fix.speed - 2.72 * 1852 / 3600) < 1e-9);
-        }
-
-        // Byte by byte, in odd pieces, and in random ones: the same fixes.
-        std::vector<int> random;
-        QRandomGenerator seeded(20261206); // the same pieces on every run
-        for (int i = 0; i < 200; ++i)
-            random.push_back(seeded.bounded(1, 90));
-        for (const auto& pieces : {std::vector<int> {1}, std::vector<int> {7, 3, 64}, random}) {
+        for (const Fix& fix : whole.fixes)
+            QVERIFY(fix.valid && fix.mode == 3 && fix.sentences == 4 && *fix.satellitesUsed == 8
+                && std::fabs(*fix.speed - 2.72 * 1852 / 3600) < 1e-9);
+        // Byte by byte and in odd pieces: the same fixes, each with all its sentences.
+        for (const auto& pieces : {std::vector<int> {1}, std::vector<int> {7, 3, 64, 1, 89}}) {
             const Decoded split = decode(stream, pieces);
             QCOMPARE(split.fixes.size(), whole.fixes.size());
             for (std::size_t i = 0; i < split.fixes.size(); ++i)
-                QCOMPARE(describe(split.fixes[i]), describe(whole.fixes[i]));
+                QVERIFY(iso(split.fixes[i]) == iso(whole.fixes[i]) && split.fixes[i].sentences == 4);
         }
-
         // Once the cycle's last sentence is known, its fix comes with it, not a cycle later.
-        QCOMPARE(decode(cycle(0) + cycle(1) + cycle(2), {0}, false).fixes.size(), std::size_t(3));
+        QCOMPARE(decode(cycle(0) + cycle(1) + cycle(2), {1 << 30}, false).fixes.size(), std::size_t(3));
     }
 
     void noiseSplitsAndJoinsCostOnlyTheDamagedSentence()
@@ -281,23 +203,18 @@ private slots:
             + sentence("$GPRMC,120001.00,A,5724.7600,N,00611.7600,W,2.72,45.0,061226,,,A")
             + sentence("$GPGGA,120001.00,5724.7600,N,00611.7600,W,1,08,0.9,12.0,M,52.1,M,,") + "\n"; // joined
         stream += "$GPGSA,A,3,04,05,09" + sentence("$GPVTG,45.0,T,,M,2.72,N,5.04,K,A") + "\r\r\n";
-        QByteArray withNuls("$GPRMC,120002.00,A,57");
-        withNuls.append(3, '\0');
-        stream += withNuls + "24.7700,N,00611.7600,W,2.72,45.0,061226,,,A*00\r\n";
+        stream += QByteArray("$GPRMC,120002.00,A,57\0\0\0", 24) + "24.7700,N,00611.7600,W,2.72,45.0,061226,,,A*00\r\n";
         stream += sentence("$GPGGA,120002.00,5724.7700,N,00611.7600,W,1,08,0.9,12.0,M,52.1,M,,") + "\n";
         stream += "$GPTXT," + QByteArray(300, 'x') + "\r\n"; // far too long
         stream += cycle(3);
 
         const Decoded d = decode(stream, {5});
         QCOMPARE(d.fixes.size(), std::size_t(4));
-        QCOMPARE(d.fixes[1].sentences, 3); // RMC and GGA joined on one line, and the VTG
-        QVERIFY(std::fabs(d.fixes[1].position->latitude - (57 + 24.76 / 60)) < 1e-9);
-        QCOMPARE(d.fixes[2].sentences, 1); // only the GGA survived
-        QVERIFY(d.fixes[2].valid);
-        QVERIFY(d.fixes[2].date && *d.fixes[2].date == (Date {2026, 12, 6})); // the date carried on
-        QCOMPARE(d.counters.overlong, std::uint64_t(1));
-        QCOMPARE(d.counters.malformed, std::uint64_t(1)); // the RMC with NULs
-        QCOMPARE(d.counters.badChecksum, std::uint64_t(0));
+        // RMC and GGA joined on one line, and the VTG; then only the GGA, with the date carried on.
+        QVERIFY(d.fixes[1].sentences == 3 && std::fabs(d.fixes[1].position->latitude - (57 + 24.76 / 60)) < 1e-9);
+        QVERIFY(d.fixes[2].sentences == 1 && d.fixes[2].valid && d.fixes[2].date == (Date {2026, 12, 6}));
+        // Malformed: the RMC with NULs.
+        QVERIFY(d.counters.overlong == 1 && d.counters.malformed == 1 && d.counters.badChecksum == 0);
     }
 
     void badAndMissingChecksums()
@@ -306,19 +223,16 @@ private slots:
         bad[bad.size() - 1] = bad.endsWith('0') ? '1' : '0';
         Decoded d = decode(cycle(0) + bad + "\r\n"
             + lines({"$GPGGA,120001.00,5724.7600,N,00611.7600,W,1,08,0.9,12.0,M,52.1,M,,"}) + cycle(2));
-        QCOMPARE(d.counters.badChecksum, std::uint64_t(1));
-        QCOMPARE(d.fixes.size(), std::size_t(3));
+        QVERIFY(d.counters.badChecksum == 1 && d.fixes.size() == 3);
         QVERIFY(d.fixes[1].position->latitude > 0); // not the damaged southern one
 
         // A receiver without checksums is read...
         const QByteArray bare = "$GPRMC,120001,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W\r\n";
         d = decode("$GPRMC,120000,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W\r\n" + bare);
-        QCOMPARE(d.fixes.size(), std::size_t(2));
-        QCOMPARE(d.counters.withoutChecksum, std::uint64_t(2));
+        QVERIFY(d.fixes.size() == 2 && d.counters.withoutChecksum == 2);
         // ...but from one that sends them, a sentence without is a fragment.
         d = decode(cycle(0) + bare + cycle(2));
-        QCOMPARE(d.fixes.size(), std::size_t(2));
-        QCOMPARE(d.counters.malformed, std::uint64_t(1));
+        QVERIFY(d.fixes.size() == 2 && d.counters.malformed == 1);
     }
 
     void dateComesFromRmcOnly()
@@ -329,8 +243,6 @@ private slots:
                 ? lines({"$GPRMC,235959.00,A,5724.7500,N,00611.7600,W,0.0,,311226,,,A"})
                 : lines({QByteArray("$GPGGA,") + time + ".00,5724.7500,N,00611.7600,W,1,08,0.9,12.0,M,52.1,M,,"});
         const Decoded d = decode(stream);
-        QCOMPARE(d.fixes.size(), std::size_t(6));
-        QVERIFY(d.fixes[0].valid && !d.fixes[0].date); // before any RMC: a time of day only
         QStringList times;
         for (const Fix& fix : d.fixes)
             times << iso(fix);
@@ -338,6 +250,7 @@ private slots:
         QCOMPARE(times,
             QStringList({"", "2026-12-31T23:59:59.000Z", "2027-01-01T00:00:00.000Z", "2027-01-01T00:00:01.000Z",
                 "2027-01-01T13:00:00.000Z", "2027-01-02T00:00:00.000Z"}));
+        QVERIFY(d.fixes[0].valid && !d.fixes[0].date); // before any RMC: a time of day only
     }
 
     void fixValidityAndMode()
@@ -345,23 +258,17 @@ private slots:
         const QByteArray rmcA = "$GPRMC,120000,A,4807.038,N,01131.000,E,0.0,,061226,,,A";
         const QByteArray rmcV = "$GPRMC,120000,V,4807.038,N,01131.000,E,0.0,,061226,,,N";
         const QByteArray gga1 = "$GPGGA,120000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
-        // The cycle's sentences, its mode and whether it has a fix.
-        const std::tuple<QList<QByteArray>, int, bool> rows[] = {
-            {{rmcA}, 2, true},
-            {{rmcV}, 1, false},
-            {{gga1}, 3, true},
-            {{"$GPGGA,120000,4807.038,N,01131.000,E,0,00,,,M,,M,,"}, 1, false}, // quality 0
-            {{gga1, rmcV}, 1, false}, // a void RMC wins
-            {{gga1, "$GPGSA,A,2,04,05,09,,,,,,,,,,2.0,1.0,1.7", rmcA}, 2, true},
-            {{"$GPGGA,120000,4807.038,N,01131.000,E,1,00,0.9,545.4,M,46.9,M,,"}, 1, false}, // no satellites
-            {{"$GPRMC,120000,A,,,,,0.0,,061226,,,A"}, 2, false}, // no position
-            {{"$GPGLL,4807.038,N,01131.000,E,120000,V,N"}, 1, false},
-        };
+        // The cycle's sentences, its mode and whether it has a fix: quality 0,
+        // a void RMC wins, no position, a void GLL.
+        const std::tuple<QList<QByteArray>, int, bool> rows[]
+            = {{{rmcA}, 2, true}, {{gga1}, 3, true}, {{"$GPGGA,120000,4807.038,N,01131.000,E,0,00,,,M,,M,,"}, 1, false},
+                {{gga1, rmcV}, 1, false}, {{gga1, "$GPGSA,A,2,04,05,09,,,,,,,,,,2.0,1.0,1.7", rmcA}, 2, true},
+                {{"$GPRMC,120000,A,,,,,0.0,,061226,,,A"}, 2, false},
+                {{"$GPGLL,4807.038,N,01131.000,E,120000,V,N"}, 1, false}};
         for (const auto& [bodies, mode, valid] : rows) {
-            const Decoded d = decode(lines(bodies));
-            const QByteArray what = bodies.join(' ');
-            QVERIFY2(d.fixes.size() == 1 && d.fixes[0].statusKnown, what.constData());
-            QVERIFY2(d.fixes[0].mode == mode && d.fixes[0].valid == valid, what.constData());
+            const auto f = decode(lines(bodies)).fixes;
+            QVERIFY2(f.size() == 1 && f[0].statusKnown && f[0].mode == mode && f[0].valid == valid,
+                bodies.join(' ').constData());
         }
     }
 
@@ -383,53 +290,48 @@ private slots:
         const QMap<QString, int> allowedMisses {{"bundg_zeus_9.log", 40}, {"ericsson-gru04-02-70sec.log", 2}};
         const QMap<QString, int> badChecksums {{"firefly-II.log", 23}, {"gpsdf.log", 46}}; // the README's counts
 
-        int epochs = 0;
-        int sameMode = 0;
+        int epochs = 0, sameMode = 0;
         for (const QString& log : logs) {
-            QFile input(dir.filePath(log));
-            QFile chk(dir.filePath(log + ".chk"));
+            QFile input(dir.filePath(log)), chk(dir.filePath(log + ".chk"));
             QVERIFY(input.open(QIODevice::ReadOnly) && chk.open(QIODevice::ReadOnly));
             const Decoded d = decode(input.readAll(), {4096});
+            if (badChecksums.contains(log))
+                QCOMPARE(d.counters.badChecksum, std::uint64_t(badChecksums.value(log)));
             auto key = [&](const QString& time) { return timeOfDayOnly.contains(log) ? time.mid(11) : time; };
             std::map<QString, Fix> ours;
             for (const Fix& fix : d.fixes)
                 if (fix.hasDateTime())
                     ours[key(iso(fix))] = fix;
 
-            // The last report per time, and whether any report at that time had a fix.
-            std::map<QString, std::pair<QVariantMap, bool>> expected;
-            while (!chk.atEnd()) {
-                const QByteArray line = chk.readLine();
+            // The last report per time, and the times where any report had a fix.
+            std::map<QString, QVariantMap> expected;
+            QSet<QString> anyFix;
+            for (const QByteArray& line : chk.readAll().split('\n')) {
                 const QVariantMap tpv = QJsonDocument::fromJson(line).object().toVariantMap();
-                if (line.startsWith("{\"class\":\"TPV\"") && tpv.contains("time")) {
-                    auto& [last, anyFix] = expected[key(tpv.value("time").toString())];
-                    last = tpv;
-                    anyFix = anyFix || tpv.value("mode").toInt() >= 2;
-                }
+                if (!line.startsWith("{\"class\":\"TPV\"") || !tpv.contains("time"))
+                    continue;
+                const QString time = key(tpv.value("time").toString());
+                expected[time] = tpv;
+                if (tpv.value("mode").toInt() >= 2)
+                    anyFix << time;
             }
 
             int positionMisses = 0;
-            for (const auto& [time, report] : expected) {
-                const QVariantMap& tpv = report.first;
+            for (const auto& [time, tpv] : expected) {
                 if (tpv.value("mode").toInt() < 2 || !tpv.contains("lat"))
                     continue;
                 ++epochs;
                 const auto found = ours.find(time);
-                QVERIFY2(found != ours.end(), qPrintable(log + ' ' + time + " missing"));
+                QVERIFY2(found != ours.end() && found->second.valid, qPrintable(log + ' ' + time + " has no fix"));
                 const Fix& fix = found->second;
-                QVERIFY2(fix.valid, qPrintable(log + ' ' + time + " has no fix"));
                 sameMode += fix.mode == tpv.value("mode").toInt();
                 positionMisses += std::fabs(fix.position->latitude - tpv.value("lat").toDouble()) > 1e-6
                     || std::fabs(fix.position->longitude - tpv.value("lon").toDouble()) > 1e-6;
             }
-            QVERIFY2(positionMisses <= allowedMisses.value(log),
-                qPrintable(QStringLiteral("%1: %2 positions differ").arg(log).arg(positionMisses)));
-            // No fix where gpsd saw none at all.
-            for (const auto& [time, fix] : ours)
-                QVERIFY2(!fix.valid || !expected.count(time) || expected[time].second,
+            QVERIFY2(positionMisses <= allowedMisses.value(log), qPrintable(log + " has positions that differ"));
+            for (const auto& [time, fix] : ours) // no fix where gpsd saw none at all
+                QVERIFY2(!fix.valid || !expected.count(time) || anyFix.contains(time),
                     qPrintable(log + ' ' + time + " has a fix gpsd did not see"));
-            if (badChecksums.contains(log))
-                QCOMPARE(d.counters.badChecksum, std::uint64_t(badChecksums.value(log)));
         }
         QVERIFY(epochs > 1500);
         QVERIFY2(sameMode * 100 >= epochs * 95, qPrintable(QStringLiteral("%1 of %2").arg(sameMode).arg(epochs)));
