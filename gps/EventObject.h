@@ -27,6 +27,10 @@ public:
 
     // The event as a well-formed XML fragment.
     virtual QString XmlText() const = 0;
+
+    // The event's unique id, made when the object is created: the same text
+    // stands in its XML fragment, so a receiver can drop repeats.
+    virtual QString EventId() const = 0;
 };
 
 } // namespace gps

@@ -117,7 +117,7 @@ QString EventStore::XmlText() const
         + element("FixQuality", QString::number(r.fixQuality))
         + element("Satellites", QString::number(r.satellitesUsed)) + element("Hdop", number(r.hdop, 1))
         + element("Locked", r.locked ? QStringLiteral("true") : QStringLiteral("false"));
-    return QStringLiteral("<GeocodedEvent>") + element("ClientId", xmlEscape(mClientId))
+    return QStringLiteral("<GeocodedEvent>") + element("EventId", mEventId) + element("ClientId", xmlEscape(mClientId))
         + element("EventTypeId", QString::number(mEventType)) + element("Notes", xmlEscape(mNotes))
         + element("GpsReading", reading) + QStringLiteral("</GeocodedEvent>");
 }

@@ -4,6 +4,7 @@
 #include "platform/Db.h"
 
 #include <QString>
+#include <QUuid>
 
 namespace nomrel
 {
@@ -16,6 +17,7 @@ void ensureSchema(db::Connection& connection);
 //
 // XML fragment (stable; one element, no declaration):
 //   <GeocodedEvent>
+//     <EventId>1b4e28ba-2fa1-4d3b-9c5e-0f1a2b3c4d5e</EventId>   a UUID, unique per event
 //     <ClientId>text</ClientId><EventTypeId>n</EventTypeId><Notes>text</Notes>
 //     <GpsReading>
 //       <Gmt>2026-12-06T07:00:00Z</Gmt>            ISO 8601 UTC
@@ -45,8 +47,10 @@ public:
 
     std::int32_t Store() override;
     QString XmlText() const override;
+    QString EventId() const override { return mEventId; }
 
 private:
+    QString mEventId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     QString mClientId;
     std::int16_t mEventType = 0;
     QString mNotes;

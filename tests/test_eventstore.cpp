@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QTest>
+#include <QUuid>
 #include <QXmlStreamReader>
 
 #include <functional>
@@ -146,12 +147,17 @@ private slots:
     {
         const gps::Reading reading
             = makeReading(35.77961, -78.63818, 90.0, QDateTime(QDate(2026, 12, 6), QTime(7, 30, 15, 250), Qt::UTC));
-        QCOMPARE(filledEvent(QStringLiteral("crew 1"), 12, QStringLiteral("n"), reading)->XmlText(),
-            QStringLiteral("<GeocodedEvent><ClientId>crew 1</ClientId><EventTypeId>12</EventTypeId><Notes>n</Notes>"
-                           "<GpsReading><Gmt>2026-12-06T07:30:15Z</Gmt><Latitude>35.7796100</Latitude>"
-                           "<Longitude>-78.6381800</Longitude><Speed>1.50</Speed><Heading>90.0</Heading>"
-                           "<Altitude>96.5</Altitude><FixQuality>1</FixQuality><Satellites>8</Satellites>"
-                           "<Hdop>0.9</Hdop><Locked>true</Locked></GpsReading></GeocodedEvent>"));
+        const auto event = filledEvent(QStringLiteral("crew 1"), 12, QStringLiteral("n"), reading);
+        // A version 4 UUID per object, never repeated.
+        QVERIFY2(QUuid::fromString(event->EventId()).version() == QUuid::Random, qPrintable(event->EventId()));
+        QVERIFY(event->EventId() != filledEvent(QString(), 1, QString(), reading)->EventId());
+        QCOMPARE(event->XmlText(),
+            QStringLiteral("<GeocodedEvent><EventId>") + event->EventId()
+                + QStringLiteral("</EventId><ClientId>crew 1</ClientId><EventTypeId>12</EventTypeId><Notes>n</Notes>"
+                                 "<GpsReading><Gmt>2026-12-06T07:30:15Z</Gmt><Latitude>35.7796100</Latitude>"
+                                 "<Longitude>-78.6381800</Longitude><Speed>1.50</Speed><Heading>90.0</Heading>"
+                                 "<Altitude>96.5</Altitude><FixQuality>1</FixQuality><Satellites>8</Satellites>"
+                                 "<Hdop>0.9</Hdop><Locked>true</Locked></GpsReading></GeocodedEvent>"));
 
         // Character for character, line breaks included, in a well-formed
         // fragment; what XML cannot carry at all becomes U+FFFD instead of

@@ -56,6 +56,7 @@ public:
     void setReading(const gps::Reading&) override { }
     std::int32_t Store() override { return 0; }
     QString XmlText() const override { return QStringLiteral("<GeocodedEvent><Notes>a & b</Notes></GeocodedEvent>"); }
+    QString EventId() const override { return QStringLiteral("broken"); }
 };
 
 } // namespace
