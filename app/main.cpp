@@ -3,14 +3,14 @@
 #include "info/Branding.h"
 #include "nomrel/Component.h"
 #include "platform/Error.h"
-#include "platform/QtMessagePresenter.h"
+#include "platform/QtPresenters.h"
 
 int main(int argc, char** argv)
 {
     ZeptaApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Zepta"));
     app.setWindowIcon(branding::applicationIcon());
-    setMessagePresenter(&showQtMessageBox);
+    installPresenters(qtPresenters());
 
     nomrel::Component component(Driver::programFolder());
     gps::setComponent(&component);

@@ -12,7 +12,7 @@
 #include "nomrel/Component.h"
 #include "platform/Db.h"
 #include "platform/Error.h"
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -18,7 +18,7 @@
 #include "nomrel/EventStore.h"
 #include "platform/Db.h"
 #include "platform/Error.h"
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,10 +1,9 @@
 #include "capture/frmZEPTA.h"
 
 #include "platform/Error.h"
-#include "platform/Messages.h"
 #include "platform/NumberText.h"
+#include "platform/UserInterface.h"
 
-#include <QApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -54,7 +53,7 @@ bool frmZEPTA::Capture_Current_Event()
     const gps::Reading reading = mGPS->CurrentReading();
     Driver::Save_Event(mEventTypeIDs[static_cast<std::size_t>(mSelectedSlot)], notes, reading);
     if (beepAfterSaves())
-        QApplication::beep();
+        Beep();
     return true;
 }
 
@@ -102,5 +101,5 @@ void frmZEPTA::TrackingTimer_Timer()
 {
     Capture_Current_Event();
     if (beepAfterSaves())
-        QApplication::beep();
+        Beep();
 }

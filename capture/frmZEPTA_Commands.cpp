@@ -3,9 +3,7 @@
 #include "core/Driver.h"
 #include "info/frmSplash.h"
 #include "platform/Error.h"
-#include "platform/FileDialog.h"
-#include "platform/HelpViewer.h"
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 
 #include <QDir>
 #include <QFileInfo>

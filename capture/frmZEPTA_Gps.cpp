@@ -1,8 +1,8 @@
 #include "capture/frmZEPTA.h"
 
 #include "platform/Error.h"
-#include "platform/Messages.h"
 #include "platform/NumberText.h"
+#include "platform/UserInterface.h"
 
 #include <QLabel>
 #include <QLocale>

@@ -3,7 +3,7 @@
 #include "core/Driver.h"
 #include "platform/Db.h"
 #include "platform/Error.h"
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 #include "platform/NumberText.h"
 #include "platform/Twips.h"
 

@@ -18,9 +18,10 @@ namespace Driver
 // ---- program folder and connection strings ---------------------------------
 
 // The folder that holds the program file, without a trailing separator. Tests
-// and tools may point it elsewhere.
+// and tools may point it elsewhere (an empty folder points it back); the
+// setter returns what it replaced.
 QString programFolder();
-void setProgramFolder(const QString& folder);
+QString setProgramFolder(const QString& folder);
 
 // "Provider=SQLite;Password=;Data Source=" + folder + "/" + file +
 // ";Persist Security Info=True"

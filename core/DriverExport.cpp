@@ -24,7 +24,7 @@
 
 #include "platform/Db.h"
 #include "platform/Error.h"
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -3,7 +3,7 @@
 #include "gps/Component.h"
 #include "platform/Error.h"
 #include "platform/HttpPost.h"
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 
 #include <QDomDocument>
 #include <QtDebug>

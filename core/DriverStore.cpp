@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <utility>
+
 namespace Driver
 {
 
@@ -27,7 +29,10 @@ QString programFolder()
     return QDir::cleanPath(QCoreApplication::applicationDirPath());
 }
 
-void setProgramFolder(const QString& folder) { folderOverride() = QDir::cleanPath(folder); }
+QString setProgramFolder(const QString& folder)
+{
+    return std::exchange(folderOverride(), folder.isEmpty() ? QString() : QDir::cleanPath(folder));
+}
 
 QString connectionStringFor(const QString& folder, const QString& fileName)
 {

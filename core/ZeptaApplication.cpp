@@ -1,7 +1,7 @@
 #include "core/ZeptaApplication.h"
 
 #include "platform/Error.h"
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 #include "platform/SharedWindow.h"
 
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "core/Driver.h"
 #include "info/frmSplash.h"
 #include "platform/Db.h"
-#include "platform/FileDialog.h"
+#include "platform/QtPresenters.h"
 #include "platform/SharedWindow.h"
 #include "support/ScriptedMessages.h"
 #include "support/TempProgramFolder.h"
@@ -155,6 +155,8 @@ private slots:
     void contentsOpensTheHelpAtItsFirstPage()
     {
         ScriptedMessages boxes;
+        const HelpPresenter previous = setHelpPresenter(&showQtHelpViewer);
+        const auto restore = qScopeGuard([&] { setHelpPresenter(previous); });
         const QString helpFile = mFolder->file(QStringLiteral("Zepta.html"));
         boxes.expect(QStringLiteral("Help Not Found"));
         window().menu_Contents->trigger();
@@ -162,7 +164,7 @@ private slots:
         QCOMPARE(boxes.last().kind, MessageKind::Exclamation);
         QCOMPARE(boxes.last().text, QStringLiteral("The help file cannot be opened: ") + helpFile);
 
-        QVERIFY(QFile::copy(QDir(shippedProgramFolder()).filePath(QStringLiteral("Zepta.html")), helpFile));
+        QVERIFY(QFile::copy(sourceFile(QStringLiteral("data/help/Zepta.html")), helpFile));
         window().menu_Contents->trigger();
         QTextBrowser* browser = nullptr;
         for (QWidget* widget : QApplication::topLevelWidgets())

@@ -167,9 +167,9 @@ private slots:
         // Every icon named is shipped, and so is the fallback.
         for (auto rows = c.open(QStringLiteral("SELECT ICON FROM EVENT_TYPES")); !rows.eof(); rows.moveNext()) {
             const QString icon = rows.field(QStringLiteral("ICON")).toString();
-            QVERIFY2(QFile::exists(shippedProgramFolder() + QStringLiteral("/Icons/") + icon), qPrintable(icon));
+            QVERIFY2(QFile::exists(builtIconsFolder() + QLatin1Char('/') + icon), qPrintable(icon));
         }
-        QVERIFY(QFile::exists(shippedProgramFolder() + QStringLiteral("/Icons/not_found.ico")));
+        QVERIFY(QFile::exists(builtIconsFolder() + QStringLiteral("/not_found.ico")));
     }
 
     void numberTextFollowsThePlatformConversion()

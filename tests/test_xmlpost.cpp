@@ -1,5 +1,5 @@
-// Posting events as XML documents: the listener program (its real process on
-// 127.0.0.1) and Save_Event_XML with its failure reports.
+// Posting events as XML documents to the listener program (its real process on
+// 127.0.0.1), and Save_Event_XML's failure reports.
 
 #include "ListenerProcess.h"
 #include "core/Driver.h"
@@ -11,7 +11,6 @@
 
 #include <QDomDocument>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <optional>
@@ -20,31 +19,6 @@ namespace
 {
 
 constexpr int kWaitMs = 15000; // ends a broken run only
-
-QByteArray document(const QByteArray& content)
-{
-    return QByteArrayLiteral("<?xml version=\"1.0\"?><Zepta>") + content + QByteArrayLiteral("</Zepta>");
-}
-
-QByteArray postRequest(const QByteArray& path, const QByteArray& body)
-{
-    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: "
-        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
-
-// One raw exchange with the listener: the request, then the whole answer read
-// until the listener closes.
-QByteArray exchange(quint16 port, const QByteArray& request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.waitForConnected(kWaitMs);
-    socket.write(request);
-    QByteArray answer;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(kWaitMs))
-        answer += socket.readAll();
-    return answer + socket.readAll();
-}
 
 // An event object whose XML text does not parse.
 class BrokenEvent : public gps::EventObject
@@ -80,53 +54,6 @@ private slots:
     {
         mFolder.reset();
         http::setDefaultTimeouts(http::Timeouts {});
-    }
-
-    // The listener keeps only well-formed Zepta documents, exactly as sent.
-    void listenerAnswers_data()
-    {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<int>("status");
-        QTest::newRow("document kept") << postRequest("/Zepta/listener.asp", document("<a>\r\n2 lines\n</a>")) << 200;
-        QTest::newRow("not well-formed") << postRequest("/x", "<Zepta><open></Zepta>") << 400;
-        QTest::newRow("other root") << postRequest("/x", "<?xml version=\"1.0\"?><Other/>") << 400;
-        QTest::newRow("empty body") << postRequest("/x", "") << 400;
-        QTest::newRow("not a POST") << QByteArray("GET /Zepta/listener.asp HTTP/1.1\r\nHost: x\r\n\r\n") << 405;
-        QTest::newRow("no length") << QByteArray("POST /x HTTP/1.1\r\nHost: x\r\n\r\n") << 411;
-        QTest::newRow("two lengths") << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 4\r\nContent-Length: 5\r\n\r\n")
-                                     << 400;
-        QTest::newRow("no request line") << QByteArray("BROKEN\r\n\r\n") << 400;
-        QTest::newRow("body too large") << postRequest("/x", document(QByteArray(64, 'a'))) << 413;
-    }
-    void listenerAnswers()
-    {
-        QFETCH(QByteArray, request);
-        QFETCH(int, status);
-        ListenerProcess listener({QStringLiteral("--max-body"), QStringLiteral("64")});
-        QVERIFY2(listener.isRunning(), qPrintable(listener.error()));
-        const QByteArray answer = exchange(listener.port(), request);
-        QCOMPARE(answer.left(answer.indexOf("\r\n")).split(' ').value(1).toInt(), status);
-        if (status == 405)
-            QVERIFY(answer.contains("\r\nAllow: POST\r\n"));
-        const QByteArray body = request.mid(request.indexOf("\r\n\r\n") + 4);
-        const QList<listener::Record> records = listener.records();
-        QCOMPARE(records.size(), status == 200 ? 1 : 0);
-        if (status == 200) {
-            QCOMPARE(records[0].path, QByteArray("/Zepta/listener.asp"));
-            QCOMPARE(records[0].body, body);
-            QVERIFY(records[0].received.isValid());
-        }
-
-        // Fed one byte at a time, the request reads the same.
-        listener::RequestReader reader(64);
-        for (const char c : request)
-            reader.feed(QByteArray(1, c));
-        if (reader.state() == listener::RequestReader::State::Failed) {
-            QCOMPARE(reader.failure().status, status);
-        } else {
-            QCOMPARE(reader.state(), listener::RequestReader::State::Complete);
-            QCOMPARE(reader.request().body, body);
-        }
     }
 
     void eachEventArrivesAsOneDocument()

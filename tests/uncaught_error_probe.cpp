@@ -2,7 +2,7 @@
 // catches it, as an unexpected failure of the program would.
 #include "core/ZeptaApplication.h"
 #include "platform/Error.h"
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Messages.h"
+#include "platform/UserInterface.h"
 
 #include <QList>
 #include <QString>

@@ -2,7 +2,9 @@
 
 #include "core/Driver.h"
 #include "gps/Component.h"
+#include "nomrel/EventStore.h"
 #include "platform/Db.h"
+#include "platform/UserInterface.h"
 #include "support/ScriptedReceiver.h"
 
 #include <QDir>
@@ -30,36 +32,69 @@ bool setImmutable(const QString& path, bool on)
     ::close(fd);
     return ok;
 }
+
+void unexpected(const char* what, const QString& detail)
+{
+    QTest::qFail(qPrintable(QStringLiteral("unexpected %1: %2").arg(QLatin1String(what), detail)), __FILE__, __LINE__);
+}
 } // namespace
 
-QString shippedProgramFolder() { return QStringLiteral(ZEPTA_PROGRAM_DIR); }
+QString sourceFile(const QString& relativePath)
+{
+    return QDir(QStringLiteral(ZEPTA_SOURCE_DIR)).filePath(relativePath);
+}
+
+QString builtIconsFolder() { return QStringLiteral(ZEPTA_ICONS_DIR); }
 
 TempProgramFolder::TempProgramFolder()
 {
-    const QDir shipped(shippedProgramFolder());
-    for (const char* name : {"zepta.mdb", "Nomrel.mdb"}) {
-        const QString target = file(QLatin1String(name));
-        if (!QFile::copy(shipped.filePath(QLatin1String(name)), target))
-            qFatal("cannot copy %s into the test folder", name);
-        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    QFile sql(sourceFile(QStringLiteral("data/zepta.sql")));
+    if (!sql.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(sql.fileName()));
+    db::Connection::openFile(applicationDatabase(), db::Connection::Mode::Create)
+        .execute(QString::fromUtf8(sql.readAll()));
+    {
+        auto events = db::Connection::openFile(eventDatabase(), db::Connection::Mode::Create);
+        nomrel::ensureSchema(events);
     }
     QDir().mkpath(file(QStringLiteral("Icons")));
-    const QDir icons(shipped.filePath(QStringLiteral("Icons")));
+    const QDir icons(builtIconsFolder());
     for (const QString& icon : icons.entryList(QDir::Files))
         QFile::copy(icons.filePath(icon), file(QStringLiteral("Icons/") + icon));
 
-    Driver::setProgramFolder(path());
-    Driver::applicationConnectionString() = Driver::connectionStringFor(path(), QStringLiteral("zepta.mdb"));
+    mPreviousFolder = Driver::setProgramFolder(path());
+    mPreviousApplication = std::exchange(
+        Driver::applicationConnectionString(), Driver::connectionStringFor(path(), QStringLiteral("zepta.mdb")));
     mComponent = std::make_unique<ScriptedComponent>(path());
-    gps::setComponent(mComponent.get());
-    mComponent->CreateDataLink()->setConnectionString(
-        QVariant(Driver::connectionStringFor(path(), QStringLiteral("Nomrel.mdb"))));
+    mPreviousComponent = gps::setComponent(mComponent.get());
+    const auto dataLink = mComponent->CreateDataLink();
+    mPreviousEvents = dataLink->connectionString();
+    dataLink->setConnectionString(QVariant(Driver::connectionStringFor(path(), QStringLiteral("Nomrel.mdb"))));
+
+    // Nothing may wait for a person: whatever the test did not script fails it.
+    mPreviousPresenters = installPresenters({
+        [](const Message& message) {
+            unexpected("message box", message.title + QStringLiteral(": ") + message.text);
+            return message.kind == MessageKind::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+        },
+        [](const SaveDialogRequest& request) {
+            unexpected("save dialog", request.title);
+            return std::optional<QString>();
+        },
+        [](const QString& helpFile) { unexpected("help viewer", helpFile); },
+        [beeps = mBeeps] { ++*beeps; },
+    });
+    mPreviousTimeouts = http::defaultTimeouts();
 }
 
 TempProgramFolder::~TempProgramFolder()
 {
-    gps::setComponent(nullptr);
-    Driver::applicationConnectionString().clear();
+    http::setDefaultTimeouts(mPreviousTimeouts);
+    installPresenters(std::move(mPreviousPresenters));
+    mComponent->CreateDataLink()->setConnectionString(QVariant(mPreviousEvents));
+    gps::setComponent(mPreviousComponent);
+    Driver::applicationConnectionString() = mPreviousApplication;
+    Driver::setProgramFolder(mPreviousFolder);
     // Files made read-only by a test must not stop the clean-up.
     makeWritable(applicationDatabase());
     makeWritable(eventDatabase());

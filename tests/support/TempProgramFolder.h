@@ -1,22 +1,35 @@
 #pragma once
 
+#include "platform/HttpPost.h"
+#include "platform/UserInterface.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
 #include <memory>
 
 class ScriptedComponent;
+namespace gps
+{
+class Component;
+}
 
-// A fresh program folder for one test: copies of the shipped zepta.mdb and
-// Nomrel.mdb and the Icons folder, with Driver's program folder, both
-// connection strings and a component with scripted receivers (and the real
-// event objects and data link) pointed at it. Everything is
-// put back when it goes.
+// A fresh program folder for one test, never the build's program folder
+// (that one is the user's): zepta.mdb built from data/zepta.sql, Nomrel.mdb
+// made empty from the receiver component's own schema, and a copy of the
+// icons. Driver's program folder, both connection strings and a component
+// with scripted receivers (and the real event objects and data link) point at
+// it. A message box, a save dialog, help or a beep that the test did not
+// script fails the test (beeps are counted instead). Every process-wide
+// setting it changes (program folder, connection strings, component, seams,
+// HTTP time-outs) is put back when it goes.
 class TempProgramFolder
 {
 public:
     TempProgramFolder();
     ~TempProgramFolder();
+    TempProgramFolder(const TempProgramFolder&) = delete;
+    TempProgramFolder& operator=(const TempProgramFolder&) = delete;
 
     QString path() const { return mDir.path(); }
     QString file(const QString& name) const { return mDir.filePath(name); }
@@ -35,10 +48,24 @@ public:
 
     ScriptedComponent& component() const { return *mComponent; }
 
+    // The system beeps sounded since the folder was made.
+    int beeps() const { return *mBeeps; }
+
 private:
     QTemporaryDir mDir;
     std::unique_ptr<ScriptedComponent> mComponent;
+    std::shared_ptr<int> mBeeps = std::make_shared<int>(0);
+
+    // What was in place before, put back by the destructor.
+    QString mPreviousFolder;
+    QString mPreviousApplication;
+    QString mPreviousEvents;
+    gps::Component* mPreviousComponent = nullptr;
+    Presenters mPreviousPresenters;
+    http::Timeouts mPreviousTimeouts;
 };
 
-// The folder the build laid out (the shipped files).
-QString shippedProgramFolder();
+// Source files of the repository (the committed SQL, the help).
+QString sourceFile(const QString& relativePath);
+// The icons the build drew (read only).
+QString builtIconsFolder();
