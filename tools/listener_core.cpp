@@ -1,13 +1,12 @@
 #include "tools/listener_core.h"
 
-#include <QDomDocument>
-#include <QFileDevice>
-#include <QIODevice>
-#include <QTcpSocket>
-#include <QTimer>
+#include <QHash>
+#include <QStringList>
+#include <QUuid>
+#include <QXmlStreamReader>
 
-#include <memory>
-#include <utility>
+#include <cmath>
+#include <limits>
 
 namespace listener
 {
@@ -15,325 +14,180 @@ namespace listener
 namespace
 {
 
-QByteArray reasonPhrase(int status)
+// The elements read, by their path below the root.
+const QString kEvent = QStringLiteral("GeocodedEvent");
+
+std::optional<double> number(const QString& text, bool* bad)
 {
-    switch (status) {
-    case 100:
-        return "Continue";
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 411:
-        return "Length Required";
-    case 413:
-        return "Content Too Large";
-    case 431:
-        return "Request Header Fields Too Large";
-    case 500:
-        return "Internal Server Error";
-    case 501:
-        return "Not Implemented";
-    case 503:
-        return "Service Unavailable";
-    case 505:
-        return "HTTP Version Not Supported";
-    default:
-        return status >= 200 && status < 300 ? "OK" : "Error";
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const double value = trimmed.toDouble(&ok);
+    if (!ok || !std::isfinite(value)) {
+        *bad = true;
+        return std::nullopt;
     }
+    return value;
 }
 
-// Only visible ASCII in a request target; no blanks or control characters.
-bool isCleanTarget(const QByteArray& target)
+std::optional<int> whole(const QString& text, bool* bad)
 {
-    if (target.isEmpty())
-        return false;
-    for (const char c : target) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u >= 0x7f)
-            return false;
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const int value = trimmed.toInt(&ok);
+    if (!ok) {
+        *bad = true;
+        return std::nullopt;
     }
-    return true;
+    return value;
 }
 
-bool isDigits(const QByteArray& text)
+std::optional<Event> refuse(QString* reason, const QString& text)
 {
-    if (text.isEmpty())
-        return false;
-    for (const char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
+    *reason = text;
+    return std::nullopt;
 }
 
 } // namespace
 
-QByteArray Request::header(const QByteArray& lowerCaseName) const
+QByteArray canonicalEventId(const QByteArray& text)
 {
-    for (const auto& header : headers)
-        if (header.first == lowerCaseName)
-            return header.second;
-    return {};
+    const QByteArray trimmed = text.trimmed();
+    const QUuid uuid = QUuid::fromString(QLatin1String(trimmed));
+    if (uuid.isNull() || (trimmed.size() != 36 && trimmed.size() != 38))
+        return {};
+    return uuid.toByteArray(QUuid::WithoutBraces);
 }
 
-Answer makeAnswer(int status, const QString& text)
+std::optional<Event> parseEvent(const QByteArray& body, QString* reason)
 {
-    Answer answer;
-    answer.status = status;
-    answer.reason = reasonPhrase(status);
-    answer.text = text.toUtf8();
-    if (!answer.text.isEmpty() && !answer.text.endsWith('\n'))
-        answer.text += '\n';
-    return answer;
-}
-
-QByteArray answerBytes(const Answer& answer)
-{
-    QByteArray bytes = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + answer.reason + "\r\n";
-    bytes += "Content-Type: text/plain; charset=utf-8\r\n";
-    bytes += "Content-Length: " + QByteArray::number(answer.text.size()) + "\r\n";
-    for (const auto& header : answer.extraHeaders)
-        bytes += header.first + ": " + header.second + "\r\n";
-    bytes += "Connection: close\r\n\r\n";
-    return bytes + answer.text;
-}
-
-// ---------------------------------------------------------------- RequestReader
-
-RequestReader::RequestReader(qsizetype maxBodyBytes)
-    : mMaxBody(maxBodyBytes)
-{
-}
-
-RequestReader::State RequestReader::fail(int status, const QByteArray& reason, const QString& text)
-{
-    mFailure = makeAnswer(status, text);
-    if (!reason.isEmpty())
-        mFailure.reason = reason;
-    mBuffer.clear();
-    return mState = State::Failed;
-}
-
-bool RequestReader::takeContinue() { return std::exchange(mContinue, false); }
-
-RequestReader::State RequestReader::feed(const QByteArray& bytes)
-{
-    if (mState == State::Complete || mState == State::Failed)
-        return mState; // one request per connection: the rest is ignored
-    mBuffer += bytes;
-    if (mState == State::Head) {
-        // The head ends at the first empty line (CR LF, or a bare LF).
-        const qsizetype crlf = mBuffer.indexOf("\r\n\r\n");
-        const qsizetype lf = mBuffer.indexOf("\n\n");
-        qsizetype end = -1;
-        qsizetype separator = 0;
-        if (crlf >= 0 && (lf < 0 || crlf < lf)) {
-            end = crlf;
-            separator = 4;
-        } else if (lf >= 0) {
-            end = lf;
-            separator = 2;
+    QXmlStreamReader xml(body);
+    QHash<QString, QString> leaves; // "GeocodedEvent/GpsReading/Latitude" -> text
+    QStringList path;
+    QString text;
+    int events = 0;
+    while (!xml.atEnd()) {
+        switch (xml.readNext()) {
+        case QXmlStreamReader::DTD:
+            // Stop here: entity declarations are never read, let alone expanded.
+            return refuse(reason, QStringLiteral("A DOCTYPE is not accepted."));
+        case QXmlStreamReader::EntityReference:
+            return refuse(reason, QStringLiteral("Entity references other than the predefined ones are not accepted."));
+        case QXmlStreamReader::StartElement:
+            if (path.isEmpty() && xml.name() != QLatin1String("Zepta"))
+                return refuse(reason, QStringLiteral("The root element is \"%1\", not \"Zepta\".").arg(xml.name()));
+            if (path.size() == 1 && xml.name() == kEvent && ++events > 1)
+                return refuse(reason, QStringLiteral("The document holds more than one GeocodedEvent."));
+            path.append(xml.name().toString());
+            text.clear();
+            break;
+        case QXmlStreamReader::Characters:
+            text += xml.text();
+            break;
+        case QXmlStreamReader::EndElement: {
+            const QString key = path.mid(1).join(QLatin1Char('/'));
+            if (leaves.contains(key))
+                return refuse(reason, QStringLiteral("The element %1 appears twice.").arg(key));
+            leaves.insert(key, text);
+            text.clear();
+            path.removeLast();
+            break;
         }
-        if (end < 0) {
-            if (mBuffer.size() > kMaxHeadBytes)
-                return fail(431, {}, QStringLiteral("The request head is longer than %1 bytes.").arg(kMaxHeadBytes));
-            return mState;
+        default:
+            break;
         }
-        if (end > kMaxHeadBytes)
-            return fail(431, {}, QStringLiteral("The request head is longer than %1 bytes.").arg(kMaxHeadBytes));
-        const QByteArray head = mBuffer.left(end);
-        mBuffer.remove(0, end + separator);
-        if (parseHead(head) == State::Failed)
-            return mState;
-        mState = State::Body;
     }
-    if (mBuffer.size() >= mBodyLength) {
-        mRequest.body = mBuffer.left(mBodyLength);
-        mBuffer.clear();
-        mState = State::Complete;
+    if (xml.hasError())
+        return refuse(reason,
+            QStringLiteral("The body is not a well-formed XML document (line %1, column %2): %3")
+                .arg(xml.lineNumber())
+                .arg(xml.columnNumber())
+                .arg(xml.errorString()));
+    if (events == 0)
+        return refuse(reason, QStringLiteral("The document holds no GeocodedEvent."));
+
+    const auto leaf
+        = [&leaves](const char* name) { return leaves.value(kEvent + QLatin1Char('/') + QLatin1String(name)); };
+    Event event;
+    event.eventId = canonicalEventId(leaf("EventId").toLatin1());
+    if (event.eventId.isEmpty())
+        return refuse(reason, QStringLiteral("The event has no EventId that is a UUID."));
+
+    bool bad = false;
+    const std::optional<double> latitude = number(leaf("GpsReading/Latitude"), &bad);
+    const std::optional<double> longitude = number(leaf("GpsReading/Longitude"), &bad);
+    if (!latitude || !longitude || std::abs(*latitude) > 90.0 || std::abs(*longitude) > 180.0)
+        return refuse(reason, QStringLiteral("The event has no Latitude and Longitude in decimal degrees."));
+    event.latitude = *latitude;
+    event.longitude = *longitude;
+
+    event.clientId = leaf("ClientId");
+    event.notes = leaf("Notes");
+    event.eventTypeId = whole(leaf("EventTypeId"), &bad);
+    event.speed = number(leaf("GpsReading/Speed"), &bad);
+    event.heading = number(leaf("GpsReading/Heading"), &bad);
+    event.altitude = number(leaf("GpsReading/Altitude"), &bad);
+    event.fixQuality = whole(leaf("GpsReading/FixQuality"), &bad);
+    event.satellites = whole(leaf("GpsReading/Satellites"), &bad);
+    event.hdop = number(leaf("GpsReading/Hdop"), &bad);
+    if (bad)
+        return refuse(reason, QStringLiteral("A number of the event is not a number."));
+
+    const QString gmt = leaf("GpsReading/Gmt").trimmed();
+    if (!gmt.isEmpty()) {
+        const QDateTime time = QDateTime::fromString(gmt, Qt::ISODateWithMs);
+        if (!time.isValid())
+            return refuse(reason, QStringLiteral("Gmt is not an ISO 8601 time."));
+        event.gmt = time.toUTC();
     }
-    return mState;
-}
-
-RequestReader::State RequestReader::parseHead(const QByteArray& head)
-{
-    QList<QByteArray> lines = head.split('\n');
-    for (QByteArray& line : lines)
-        if (line.endsWith('\r'))
-            line.chop(1);
-
-    const QList<QByteArray> requestLine = lines.takeFirst().split(' ');
-    if (requestLine.size() != 3 || requestLine[0].isEmpty() || !isCleanTarget(requestLine[1]))
-        return fail(400, {}, QStringLiteral("The request line is not \"METHOD /path HTTP/1.1\"."));
-    mRequest.method = requestLine[0];
-    mRequest.target = requestLine[1];
-    mRequest.version = requestLine[2];
-    if (!mRequest.version.startsWith("HTTP/1."))
-        return fail(505, {}, QStringLiteral("Only HTTP/1.0 and HTTP/1.1 are spoken here."));
-
-    for (const QByteArray& line : lines) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0 || line.startsWith(' ') || line.startsWith('\t'))
-            return fail(400, {}, QStringLiteral("A header line is malformed."));
-        mRequest.headers.append({line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
-    }
-
-    if (!mRequest.header("transfer-encoding").isEmpty())
-        return fail(501, {}, QStringLiteral("Bodies in chunks are not accepted: send Content-Length."));
-    QByteArray length;
-    for (const auto& header : mRequest.headers) {
-        if (header.first != "content-length")
-            continue;
-        if (!isDigits(header.second) || (!length.isEmpty() && length != header.second))
-            return fail(400, {}, QStringLiteral("The Content-Length header is not one whole number."));
-        length = header.second;
-    }
-    if (length.isEmpty()) {
-        if (mRequest.method == "POST")
-            return fail(411, {}, QStringLiteral("A POST needs a Content-Length header."));
-        mBodyLength = 0;
-    } else {
-        bool ok = false;
-        const qlonglong value = length.size() > 18 ? -1 : length.toLongLong(&ok);
-        if (!ok || value < 0 || value > mMaxBody)
-            return fail(413, {}, QStringLiteral("The body is larger than %1 bytes.").arg(mMaxBody));
-        mBodyLength = static_cast<qsizetype>(value);
-    }
-    mContinue = mBodyLength > 0 && mRequest.header("expect").toLower() == "100-continue";
-    return State::Body;
-}
-
-// ---------------------------------------------------------------- documents and records
-
-QString checkDocument(const QByteArray& body)
-{
-    QDomDocument document;
-    QString error;
-    int line = 0;
-    int column = 0;
-    if (!document.setContent(body, &error, &line, &column))
-        return QStringLiteral("The body is not a well-formed XML document (line %1, column %2): %3")
-            .arg(line)
-            .arg(column)
-            .arg(error);
-    const QString root = document.documentElement().tagName();
-    if (root != QLatin1String("Zepta"))
-        return QStringLiteral("The root element is \"%1\", not \"Zepta\".").arg(root);
-    return {};
+    const QString locked = leaf("GpsReading/Locked").trimmed();
+    if (locked == QLatin1String("true") || locked == QLatin1String("1"))
+        event.locked = true;
+    else if (locked == QLatin1String("false") || locked == QLatin1String("0"))
+        event.locked = false;
+    else if (!locked.isEmpty())
+        return refuse(reason, QStringLiteral("Locked is neither true nor false."));
+    return event;
 }
 
 QByteArray formatRecord(const Record& record)
 {
     return record.received.toUTC().toString(Qt::ISODateWithMs).toLatin1() + ' ' + record.path + ' '
-        + QByteArray::number(record.body.size()) + '\n' + record.body + '\n';
+        + QByteArray::number(record.body.size()) + ' ' + record.eventId + '\n' + record.body + '\n';
 }
 
-QList<Record> parseRecords(const QByteArray& data, bool* complete)
+QList<Record> parseRecords(const QByteArray& data, bool* complete, qsizetype* end)
 {
     QList<Record> records;
     qsizetype at = 0;
-    bool whole = true;
     while (at < data.size()) {
-        const qsizetype end = data.indexOf('\n', at);
-        if (end < 0) {
-            whole = false;
+        const qsizetype lineEnd = data.indexOf('\n', at);
+        if (lineEnd < 0)
             break;
-        }
-        const QList<QByteArray> fields = data.mid(at, end - at).split(' ');
+        const QList<QByteArray> fields = data.mid(at, lineEnd - at).split(' ');
         bool ok = false;
-        const qsizetype length = fields.size() == 3 ? fields[2].toLongLong(&ok) : 0;
-        if (!ok || length < 0 || end + 1 + length + 1 > data.size() || data.at(end + 1 + length) != '\n') {
-            whole = false;
+        const qsizetype length = fields.size() == 3 || fields.size() == 4 ? fields[2].toLongLong(&ok) : 0;
+        if (!ok || length < 0 || length > data.size() - lineEnd - 2 || data.at(lineEnd + 1 + length) != '\n')
             break;
-        }
         Record record;
         record.received = QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs);
+        if (!record.received.isValid())
+            break;
         record.path = fields[1];
-        record.body = data.mid(end + 1, length);
+        record.body = data.mid(lineEnd + 1, length);
+        if (fields.size() == 4)
+            record.eventId = fields[3];
         records.append(record);
-        at = end + 1 + length + 1;
+        at = lineEnd + 1 + length + 1;
     }
     if (complete)
-        *complete = whole;
+        *complete = at == data.size();
+    if (end)
+        *end = at;
     return records;
-}
-
-// ---------------------------------------------------------------- Server
-
-Server::Server(const Options& options, QIODevice& out, QObject* parent)
-    : QObject(parent)
-    , mOptions(options)
-    , mOut(out)
-{
-    connect(&mServer, &QTcpServer::newConnection, this, &Server::acceptConnections);
-}
-
-bool Server::listen(QString* error)
-{
-    if (mServer.listen(mOptions.address, mOptions.port))
-        return true;
-    if (error)
-        *error = QStringLiteral("Cannot listen on %1 port %2: %3")
-                     .arg(mOptions.address.toString())
-                     .arg(mOptions.port)
-                     .arg(mServer.errorString());
-    return false;
-}
-
-void Server::acceptConnections()
-{
-    while (QTcpSocket* socket = mServer.nextPendingConnection()) {
-        auto reader = std::make_shared<RequestReader>(mOptions.maxBodyBytes);
-        auto* idle = new QTimer(socket);
-        idle->setSingleShot(true);
-        idle->start(mOptions.idleTimeoutMs);
-        connect(idle, &QTimer::timeout, socket, [socket] {
-            socket->abort();
-            socket->deleteLater();
-        });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, reader, idle] {
-            const QByteArray bytes = socket->readAll();
-            if (reader->state() == RequestReader::State::Complete || reader->state() == RequestReader::State::Failed)
-                return; // answered already; the connection is closing
-            idle->start(); // it is making progress
-            const RequestReader::State state = reader->feed(bytes);
-            if (reader->takeContinue())
-                socket->write("HTTP/1.1 100 Continue\r\n\r\n");
-            if (state == RequestReader::State::Head || state == RequestReader::State::Body)
-                return;
-            const Answer answer = state == RequestReader::State::Failed ? reader->failure() : handle(reader->request());
-            emit answered(answer.status, reader->request().method, reader->request().target);
-            socket->write(answerBytes(answer));
-            socket->disconnectFromHost();
-        });
-    }
-}
-
-Answer Server::handle(const Request& request)
-{
-    if (mOptions.answerStatus != 0)
-        return makeAnswer(mOptions.answerStatus, QStringLiteral("Fixed answer of this listener."));
-    if (request.method != "POST") {
-        Answer answer = makeAnswer(405, QStringLiteral("Only POST is accepted here."));
-        answer.extraHeaders.append(qMakePair(QByteArray("Allow"), QByteArray("POST")));
-        return answer;
-    }
-    const QString problem = checkDocument(request.body);
-    if (!problem.isEmpty())
-        return makeAnswer(400, problem);
-    const QByteArray record = formatRecord({QDateTime::currentDateTimeUtc(), request.target, request.body});
-    // Written and flushed before the answer: a 200 means the document is kept.
-    if (mOut.write(record) != record.size())
-        return makeAnswer(500, QStringLiteral("The document could not be kept: %1").arg(mOut.errorString()));
-    if (auto* file = qobject_cast<QFileDevice*>(&mOut); file && !file->flush())
-        return makeAnswer(500, QStringLiteral("The document could not be kept: %1").arg(mOut.errorString()));
-    ++mKept;
-    return makeAnswer(200, QStringLiteral("Accepted."));
 }
 
 } // namespace listener

@@ -1,16 +1,23 @@
 // zepta-listener: receives the XML event documents that Zepta posts in "XML"
-// storage mode and keeps each accepted one (see listener_core.h for the
-// answers and the record format). The first line on standard output is the
-// port it listens on.
+// storage mode and keeps each event once, by its id: in a file of records
+// (the default, see listener_core.h) or in PostgreSQL/PostGIS (--pg, see
+// pg_sink.h). The first line on standard output is the port it listens on.
+// It runs until SIGINT or SIGTERM.
 
-#include "tools/listener_core.h"
+#include "tools/file_sink.h"
+#include "tools/http_server.h"
+#include "tools/pg_sink.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
-#include <QTextStream>
 
+#include <libpq-fe.h>
+
+#include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <pthread.h>
+#include <sys/resource.h>
 
 namespace
 {
@@ -24,80 +31,197 @@ bool parseNumber(const QString& text, qlonglong low, qlonglong high, qlonglong* 
 
 int fail(const QString& message)
 {
-    QTextStream(stderr) << "zepta-listener: " << message << '\n';
+    std::fprintf(stderr, "zepta-listener: %s\n", message.toLocal8Bit().constData());
     return 2;
+}
+
+std::mutex logMutex;
+void logLine(const QString& line)
+{
+    const QByteArray text = line.toLocal8Bit() + '\n';
+    const std::lock_guard lock(logMutex);
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+}
+
+// Each connection takes a descriptor: allow as many as the system lets us.
+rlim_t raiseDescriptorLimit()
+{
+    rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return limit.rlim_cur;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // The signals that end the listener are taken by sigwait below; every
+    // thread started from here on inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zepta-listener"));
+    listener::ServerOptions options;
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Receives Zepta's XML event documents by HTTP POST on any path and keeps each well-formed one whose root "
-        "element is Zepta (answer 200); other bodies get 400, other methods 405."));
+        "Receives Zepta's XML event documents by HTTP POST on any path and keeps each event once, keyed on its "
+        "EventId: in a file of records (default) or in PostgreSQL/PostGIS (--pg). A stored event, or one stored "
+        "before, is answered 200 once it is durably written; a body that is not one Zepta event 400; other "
+        "methods 405; the database down 503 with Retry-After."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
         QStringLiteral("TCP port to listen on; 0 picks a free one (default 80, the port of the program's "
                        "posting URL)."),
         QStringLiteral("N"), QStringLiteral("80"));
     const QCommandLineOption bindOption(QStringLiteral("bind"),
-        QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("ADDRESS"),
-        QStringLiteral("127.0.0.1"));
+        QStringLiteral("Address to listen on, IPv4 or IPv6 (default 127.0.0.1; 0.0.0.0 for every interface)."),
+        QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption outOption(QStringLiteral("out"),
-        QStringLiteral("Append accepted documents to FILE instead of standard output."), QStringLiteral("FILE"));
+        QStringLiteral("Keep events in FILE (created if missing; the ids in it are read at start) instead of "
+                       "standard output."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption pgOption(QStringLiteral("pg"),
+        QStringLiteral("Keep events in PostgreSQL with PostGIS, table zepta.events; CONNINFO is a libpq connection "
+                       "string, e.g. \"host=db dbname=gis user=zepta\"."),
+        QStringLiteral("CONNINFO"));
+    const QCommandLineOption catalogueOption(QStringLiteral("catalogue"),
+        QStringLiteral("With --pg: copy the event categories and types of this Zepta application database "
+                       "(zepta.mdb) into the zepta schema, for the type names of zepta.events_map."),
+        QStringLiteral("FILE"));
     const QCommandLineOption maxBodyOption(QStringLiteral("max-body"),
         QStringLiteral("Largest body accepted, in bytes (default %1).").arg(listener::kDefaultMaxBodyBytes),
         QStringLiteral("BYTES"), QString::number(listener::kDefaultMaxBodyBytes));
     const QCommandLineOption statusOption(QStringLiteral("answer-status"),
         QStringLiteral("Answer every request with this status and keep nothing (for testing clients)."),
         QStringLiteral("CODE"));
-    parser.addOptions({portOption, bindOption, outOption, maxBodyOption, statusOption});
+    const QCommandLineOption threadsOption(QStringLiteral("threads"),
+        QStringLiteral("HTTP threads, each serving many connections (default %1).").arg(options.threads),
+        QStringLiteral("N"), QString::number(options.threads));
+    const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
+        QStringLiteral("Close a connection silent for this long (default %1).").arg(options.idleTimeoutSeconds),
+        QStringLiteral("SECONDS"), QString::number(options.idleTimeoutSeconds));
+    const QCommandLineOption deadlineOption(QStringLiteral("request-deadline"),
+        QStringLiteral("Close a connection whose request head and body are not in within this time (default %1).")
+            .arg(options.requestDeadlineSeconds),
+        QStringLiteral("SECONDS"), QString::number(options.requestDeadlineSeconds));
+    const QCommandLineOption connectionsOption(QStringLiteral("max-connections"),
+        QStringLiteral("Connections open at once (default %1).").arg(options.maxConnections), QStringLiteral("N"),
+        QString::number(options.maxConnections));
+    const QCommandLineOption perAddressOption(QStringLiteral("max-per-address"),
+        QStringLiteral("Connections open at once from one client address; 0 for no cap (default %1).")
+            .arg(options.maxConnectionsPerAddress),
+        QStringLiteral("N"), QString::number(options.maxConnectionsPerAddress));
+    parser.addOptions({portOption, bindOption, outOption, pgOption, catalogueOption, maxBodyOption, statusOption,
+        threadsOption, idleOption, deadlineOption, connectionsOption, perAddressOption});
     parser.process(app);
 
-    listener::Server::Options options;
     qlonglong number = 0;
     if (!parseNumber(parser.value(portOption), 0, 65535, &number))
         return fail(QStringLiteral("--port must be a number from 0 to 65535"));
-    options.port = static_cast<quint16>(number);
-    if (!options.address.setAddress(parser.value(bindOption)))
-        return fail(QStringLiteral("--bind must be an IP address"));
+    options.port = static_cast<std::uint16_t>(number);
+    options.bindAddress = parser.value(bindOption).toLatin1();
     if (!parseNumber(parser.value(maxBodyOption), 0, 256LL * 1024 * 1024, &number))
         return fail(QStringLiteral("--max-body must be a number of bytes up to 268435456"));
-    options.maxBodyBytes = static_cast<qsizetype>(number);
+    options.maxBodyBytes = static_cast<std::size_t>(number);
+    options.maxBufferedBodyBytes = std::max(options.maxBufferedBodyBytes, options.maxBodyBytes);
     if (parser.isSet(statusOption)) {
         if (!parseNumber(parser.value(statusOption), 200, 599, &number))
             return fail(QStringLiteral("--answer-status must be an HTTP status from 200 to 599"));
         options.answerStatus = static_cast<int>(number);
     }
+    const struct {
+        const QCommandLineOption& option;
+        unsigned* value;
+        qlonglong low;
+        qlonglong high;
+    } counts[] = {
+        {threadsOption, &options.threads, 1, 64},
+        {idleOption, &options.idleTimeoutSeconds, 1, 86400},
+        {deadlineOption, &options.requestDeadlineSeconds, 1, 86400},
+        {connectionsOption, &options.maxConnections, 1, 1000000},
+        {perAddressOption, &options.maxConnectionsPerAddress, 0, 1000000},
+    };
+    for (const auto& count : counts) {
+        if (!parseNumber(parser.value(count.option), count.low, count.high, &number))
+            return fail(QStringLiteral("--%1 must be a number from %2 to %3")
+                            .arg(count.option.names().constFirst())
+                            .arg(count.low)
+                            .arg(count.high));
+        *count.value = static_cast<unsigned>(number);
+    }
+    const rlim_t descriptors = raiseDescriptorLimit();
+    if (descriptors > 256 && options.maxConnections > descriptors - 128)
+        options.maxConnections = static_cast<unsigned>(descriptors - 128);
+    if (parser.isSet(outOption) && parser.isSet(pgOption))
+        return fail(QStringLiteral("give --out or --pg, not both"));
+    if (parser.isSet(catalogueOption) && !parser.isSet(pgOption))
+        return fail(QStringLiteral("--catalogue goes with --pg"));
 
-    QFile out;
-    const bool toFile = parser.isSet(outOption);
-    if (toFile) {
-        out.setFileName(parser.value(outOption));
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
-            return fail(QStringLiteral("cannot open %1: %2").arg(out.fileName(), out.errorString()));
+    std::unique_ptr<listener::Sink> sink;
+    QString error;
+    if (options.answerStatus != 0) {
+        // Nothing is kept.
+    } else if (parser.isSet(pgOption)) {
+        const QByteArray conninfo = parser.value(pgOption).toUtf8();
+        char* parseError = nullptr;
+        PQconninfoOption* parsed = PQconninfoParse(conninfo.constData(), &parseError);
+        if (!parsed) {
+            const QString reason
+                = parseError ? QString::fromUtf8(parseError).trimmed() : QStringLiteral("out of memory");
+            PQfreemem(parseError);
+            return fail(QStringLiteral("--pg is not a connection string: %1").arg(reason));
+        }
+        PQconninfoFree(parsed);
+        std::optional<listener::Catalogue> catalogue;
+        if (parser.isSet(catalogueOption)) {
+            catalogue = listener::readCatalogue(parser.value(catalogueOption), &error);
+            if (!catalogue)
+                return fail(error);
+        }
+        auto pg = std::make_unique<listener::PgSink>(conninfo, std::move(catalogue), logLine);
+        pg->connectNow(&error); // when down, it is logged and tried again at the first event
+        sink = std::move(pg);
+    } else if (parser.isSet(outOption)) {
+        QString note;
+        sink = listener::FileSink::open(parser.value(outOption), &error, &note);
+        if (!sink)
+            return fail(error);
+        if (!note.isEmpty())
+            logLine(QStringLiteral("zepta-listener: ") + note);
+    } else {
+        sink = listener::FileSink::standardOutput();
     }
 
-    listener::Server server(options, out);
-    QString error;
-    if (!server.listen(&error))
+    if (sink)
+        sink->start();
+    listener::HttpServer server(options, sink.get(), logLine);
+    if (!server.start(&error)) {
+        if (sink)
+            sink->stop();
         return fail(error);
-
+    }
     // The chosen port first, on a line of its own, so a caller can read it.
     std::printf("%u\n", static_cast<unsigned>(server.port()));
     std::fflush(stdout);
-    if (!toFile && !out.open(stdout, QIODevice::WriteOnly))
-        return fail(QStringLiteral("cannot write to standard output"));
 
-    QObject::connect(
-        &server, &listener::Server::answered, [](int status, const QByteArray& method, const QByteArray& path) {
-            QTextStream(stderr) << QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) << ' '
-                                << (method.isEmpty() ? QByteArray("-") : method) << ' '
-                                << (path.isEmpty() ? QByteArray("-") : path) << ' ' << status << '\n';
-        });
-    return QCoreApplication::exec();
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    // Finish what is queued (answering it), then close the connections.
+    if (sink)
+        sink->stop();
+    server.stop();
+    return 0;
 }

@@ -1,0 +1,346 @@
+#include "tools/pg_sink.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <utility>
+
+namespace listener
+{
+
+namespace
+{
+
+// Serializes the schema's creation between listeners starting together.
+constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7306254135010481153)";
+constexpr int kColumns = 16; // parameters per inserted row
+constexpr auto kRetryPause = std::chrono::seconds(1); // between attempts to reach a lost database
+
+struct ResultClear {
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultClear>;
+
+struct SqliteClose {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+struct SqliteFinalize {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+
+QString pgError(PGconn* connection) { return QString::fromUtf8(PQerrorMessage(connection)).trimmed(); }
+
+// Runs SQL without parameters; empty on success, else the server's message.
+QString exec(PGconn* connection, const char* sql)
+{
+    const Result result(PQexec(connection, sql));
+    const ExecStatusType status = PQresultStatus(result.get());
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? QString() : pgError(connection);
+}
+
+QString execParams(PGconn* connection, const char* sql, const std::vector<QByteArray>& values)
+{
+    std::vector<const char*> pointers;
+    for (const QByteArray& value : values)
+        pointers.push_back(value.isNull() ? nullptr : value.constData());
+    const Result result(PQexecParams(
+        connection, sql, static_cast<int>(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0));
+    return PQresultStatus(result.get()) == PGRES_COMMAND_OK ? QString() : pgError(connection);
+}
+
+QByteArray text(const QString& value) { return value.toUtf8(); }
+QByteArray real(std::optional<double> value) { return value ? QByteArray::number(*value, 'g', 17) : QByteArray(); }
+QByteArray integer(std::optional<int> value) { return value ? QByteArray::number(*value) : QByteArray(); }
+
+} // namespace
+
+QByteArray schemaSql()
+{
+    return QByteArrayLiteral(R"(CREATE EXTENSION IF NOT EXISTS postgis;
+CREATE SCHEMA IF NOT EXISTS zepta;
+CREATE TABLE IF NOT EXISTS zepta.events (
+    id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+    event_id uuid NOT NULL UNIQUE,
+    client_id text,
+    event_type_id integer,
+    notes text,
+    gmt timestamptz,
+    geom geometry(Point, 4326) NOT NULL,
+    speed double precision,
+    heading double precision,
+    altitude double precision,
+    fix_quality integer,
+    satellites integer,
+    hdop double precision,
+    locked boolean,
+    received_at timestamptz NOT NULL,
+    sender_address inet
+);
+CREATE INDEX IF NOT EXISTS events_geom_idx ON zepta.events USING gist (geom);
+CREATE TABLE IF NOT EXISTS zepta.event_categories (
+    event_category_id integer PRIMARY KEY,
+    event_category_name text NOT NULL
+);
+CREATE TABLE IF NOT EXISTS zepta.event_types (
+    event_type_id integer PRIMARY KEY,
+    name text NOT NULL,
+    icon text
+);
+CREATE TABLE IF NOT EXISTS zepta.event_ui_mappings (
+    event_mapping_id integer NOT NULL,
+    event_category_id integer NOT NULL,
+    event_type_id integer NOT NULL
+);
+CREATE OR REPLACE VIEW zepta.events_map AS
+    SELECT e.*, t.name AS event_type_name
+    FROM zepta.events e LEFT JOIN zepta.event_types t ON t.event_type_id = e.event_type_id;
+)");
+}
+
+std::optional<Catalogue> readCatalogue(const QString& path, QString* error)
+{
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    const std::unique_ptr<sqlite3, SqliteClose> db(raw);
+    if (rc != SQLITE_OK) {
+        *error = QStringLiteral("cannot open the catalogue %1: %2").arg(path, QString::fromUtf8(sqlite3_errstr(rc)));
+        return std::nullopt;
+    }
+    Catalogue catalogue;
+    const auto query = [&](const char* sql, const auto& take) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db.get(), sql, -1, &statement, nullptr) != SQLITE_OK) {
+            *error = QStringLiteral("%1 is not a Zepta application database: %2")
+                         .arg(path, QString::fromUtf8(sqlite3_errmsg(db.get())));
+            return false;
+        }
+        const std::unique_ptr<sqlite3_stmt, SqliteFinalize> owned(statement);
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(statement)) == SQLITE_ROW)
+            take(statement);
+        if (step != SQLITE_DONE) {
+            *error = QStringLiteral("cannot read the catalogue %1: %2")
+                         .arg(path, QString::fromUtf8(sqlite3_errmsg(db.get())));
+            return false;
+        }
+        return true;
+    };
+    const auto string = [](sqlite3_stmt* statement, int column) {
+        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)));
+    };
+    const bool ok = query("SELECT EVENT_CATEGORY_ID, EVENT_CATEGORY_NAME FROM EVENT_CATEGORIES", [&](sqlite3_stmt* s) {
+        catalogue.categories.push_back({sqlite3_column_int(s, 0), string(s, 1)});
+    }) && query("SELECT EVENT_TYPE_ID, NAME, ICON FROM EVENT_TYPES", [&](sqlite3_stmt* s) {
+        catalogue.types.push_back({sqlite3_column_int(s, 0), string(s, 1), string(s, 2)});
+    }) && query("SELECT EVENT_MAPPING_ID, EVENT_CATEGORY, EVENT_TYPE_ID FROM EVENT_UI_MAPPINGS", [&](sqlite3_stmt* s) {
+        catalogue.mappings.push_back({sqlite3_column_int(s, 0), sqlite3_column_int(s, 1), sqlite3_column_int(s, 2)});
+    });
+    if (!ok)
+        return std::nullopt;
+    return catalogue;
+}
+
+void PgSink::ConnCloser::operator()(pg_conn* connection) const { PQfinish(connection); }
+
+PgSink::PgSink(QByteArray conninfo, std::optional<Catalogue> catalogue, std::function<void(const QString&)> log)
+    : mConninfo(std::move(conninfo))
+    , mCatalogue(std::move(catalogue))
+    , mLog(std::move(log))
+{
+}
+
+PgSink::~PgSink() { stop(); }
+
+bool PgSink::connectNow(QString* error)
+{
+    if (connect(error))
+        return true;
+    lost(*error);
+    return false;
+}
+
+bool PgSink::connect(QString* error)
+{
+    mLastAttempt = std::chrono::steady_clock::now();
+    // A database that does not answer must not hold the batch for ever; a
+    // connect_timeout in the connection string wins over this one.
+    const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
+    const char* values[] = {"5", "zepta-listener", mConninfo.constData(), nullptr};
+    Connection connection(PQconnectdbParams(keywords, values, 1));
+    if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
+        *error = connection ? pgError(connection.get()) : QStringLiteral("out of memory");
+        return false;
+    }
+    PGconn* c = connection.get();
+    QString problem = exec(c, "SET statement_timeout = '20s'");
+    if (problem.isEmpty())
+        problem = exec(c, "BEGIN");
+    if (problem.isEmpty())
+        problem = exec(c, kSchemaLock);
+    if (problem.isEmpty())
+        problem = exec(c, schemaSql().constData());
+    if (problem.isEmpty() && mCatalogue) {
+        for (const auto& category : mCatalogue->categories)
+            if (problem.isEmpty())
+                problem = execParams(c,
+                    "INSERT INTO zepta.event_categories VALUES ($1, $2) ON CONFLICT (event_category_id) "
+                    "DO UPDATE SET event_category_name = EXCLUDED.event_category_name",
+                    {QByteArray::number(category.id), text(category.name)});
+        for (const auto& type : mCatalogue->types)
+            if (problem.isEmpty())
+                problem = execParams(c,
+                    "INSERT INTO zepta.event_types VALUES ($1, $2, $3) ON CONFLICT (event_type_id) "
+                    "DO UPDATE SET name = EXCLUDED.name, icon = EXCLUDED.icon",
+                    {QByteArray::number(type.id), text(type.name), text(type.icon)});
+        if (problem.isEmpty())
+            problem = exec(c, "DELETE FROM zepta.event_ui_mappings");
+        for (const auto& mapping : mCatalogue->mappings)
+            if (problem.isEmpty())
+                problem = execParams(c, "INSERT INTO zepta.event_ui_mappings VALUES ($1, $2, $3)",
+                    {QByteArray::number(mapping.slot), QByteArray::number(mapping.category),
+                        QByteArray::number(mapping.type)});
+    }
+    if (problem.isEmpty())
+        problem = exec(c, "COMMIT");
+    if (!problem.isEmpty()) {
+        *error = QStringLiteral("cannot create the zepta schema: %1").arg(problem);
+        return false;
+    }
+    mConnection = std::move(connection);
+    if (mReported)
+        mLog(QStringLiteral("database connection restored"));
+    mReported = false;
+    return true;
+}
+
+void PgSink::lost(const QString& error)
+{
+    mConnection.reset();
+    mLastError = error;
+    if (!mReported)
+        mLog(QStringLiteral("database unavailable, answering 503 until it is back: %1").arg(error));
+    mReported = true;
+}
+
+bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<bool>* inserted, QString* error)
+{
+    QByteArray sql = "INSERT INTO zepta.events (event_id, client_id, event_type_id, notes, gmt, geom, speed, heading, "
+                     "altitude, fix_quality, satellites, hdop, locked, received_at, sender_address) VALUES ";
+    std::vector<QByteArray> values;
+    values.reserve(rows.size() * kColumns);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto n = [&](int k) { return "$" + QByteArray::number(static_cast<int>(i) * kColumns + k); };
+        sql += (i ? ",(" : "(") + n(1) + "::uuid," + n(2) + "," + n(3) + "::integer," + n(4) + "," + n(5)
+            + "::timestamptz,ST_SetSRID(ST_MakePoint(" + n(6) + "::float8," + n(7) + "::float8),4326)," + n(8)
+            + "::float8," + n(9) + "::float8," + n(10) + "::float8," + n(11) + "::integer," + n(12) + "::integer,"
+            + n(13) + "::float8," + n(14) + "::boolean," + n(15) + "::timestamptz," + n(16) + "::inet)";
+        const Submission& row = *rows[i];
+        const Event& e = row.event;
+        values.push_back(e.eventId);
+        values.push_back(text(e.clientId));
+        values.push_back(integer(e.eventTypeId));
+        values.push_back(text(e.notes));
+        values.push_back(e.gmt ? e.gmt->toString(Qt::ISODateWithMs).toLatin1() : QByteArray());
+        values.push_back(real(e.longitude));
+        values.push_back(real(e.latitude));
+        values.push_back(real(e.speed));
+        values.push_back(real(e.heading));
+        values.push_back(real(e.altitude));
+        values.push_back(integer(e.fixQuality));
+        values.push_back(integer(e.satellites));
+        values.push_back(real(e.hdop));
+        values.push_back(e.locked ? QByteArray(*e.locked ? "true" : "false") : QByteArray());
+        values.push_back(row.record.received.toUTC().toString(Qt::ISODateWithMs).toLatin1());
+        values.push_back(row.sender.isEmpty() ? QByteArray() : row.sender);
+    }
+    sql += " ON CONFLICT (event_id) DO NOTHING RETURNING event_id::text";
+    std::vector<const char*> pointers;
+    pointers.reserve(values.size());
+    for (const QByteArray& value : values)
+        pointers.push_back(value.isNull() ? nullptr : value.constData());
+    // One statement: it commits as a whole when it returns.
+    const Result result(PQexecParams(mConnection.get(), sql.constData(), static_cast<int>(pointers.size()), nullptr,
+        pointers.data(), nullptr, nullptr, 0));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+        *error = pgError(mConnection.get());
+        return false;
+    }
+    QHash<QByteArray, bool> fresh;
+    for (int r = 0; r < PQntuples(result.get()); ++r)
+        fresh.insert(QByteArray(PQgetvalue(result.get(), r, 0)), true);
+    inserted->assign(rows.size(), false);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        (*inserted)[i] = fresh.contains(rows[i]->event.eventId);
+    return true;
+}
+
+void PgSink::write(std::vector<Submission>& batch)
+{
+    // A repeat inside the batch is answered as its first copy is.
+    std::vector<Submission*> rows;
+    std::vector<std::size_t> rowOf(batch.size());
+    QHash<QByteArray, std::size_t> firstRow;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const auto found = firstRow.constFind(batch[i].event.eventId);
+        if (found != firstRow.cend()) {
+            rowOf[i] = *found;
+            continue;
+        }
+        rowOf[i] = rows.size();
+        firstRow.insert(batch[i].event.eventId, rows.size());
+        rows.push_back(&batch[i]);
+    }
+
+    std::vector<Outcome> outcomes(rows.size());
+    const auto failAll = [&](const QString& error) {
+        for (Outcome& outcome : outcomes)
+            outcome = {503, QStringLiteral("The database did not store the event: %1").arg(error)};
+    };
+    QString error;
+    std::vector<bool> inserted;
+    bool ok = false;
+    if (!mConnection && std::chrono::steady_clock::now() - mLastAttempt < kRetryPause) {
+        error = mLastError;
+    } else if (!mConnection && !connect(&error)) {
+        lost(error);
+    } else {
+        ok = insert(rows, &inserted, &error);
+        if (!ok && PQstatus(mConnection.get()) == CONNECTION_BAD) {
+            // The server restarted or the network broke: one fresh connection
+            // may do. A commit whose answer was lost is harmless to repeat.
+            lost(error);
+            if (connect(&error))
+                ok = insert(rows, &inserted, &error);
+            else
+                lost(error);
+        }
+    }
+    if (ok) {
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            outcomes[r] = {200, inserted[r] ? QStringLiteral("Stored.") : QStringLiteral("Already stored.")};
+    } else if (mConnection && rows.size() > 1) {
+        // The database refused the batch, not the connection: one row may be
+        // to blame, so the others must not wait on it.
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            std::vector<bool> one;
+            QString rowError;
+            if (mConnection && insert({rows[r]}, &one, &rowError))
+                outcomes[r] = {200, one[0] ? QStringLiteral("Stored.") : QStringLiteral("Already stored.")};
+            else
+                outcomes[r] = {503,
+                    QStringLiteral("The database did not store the event: %1")
+                        .arg(rowError.isEmpty() ? mLastError : rowError)};
+            if (mConnection && PQstatus(mConnection.get()) == CONNECTION_BAD)
+                lost(rowError);
+        }
+    } else {
+        failAll(error);
+    }
+    for (std::size_t i = 0; i < batch.size(); ++i)
+        batch[i].done(outcomes[rowOf[i]]);
+}
+
+} // namespace listener
