@@ -51,7 +51,8 @@ QString execParams(PGconn* connection, const char* sql, const std::vector<QByteA
     return PQresultStatus(result.get()) == PGRES_COMMAND_OK ? QString() : pgError(connection);
 }
 
-QByteArray text(const QString& value) { return value.toUtf8(); }
+// Texts are never Null: an empty element is an empty text, as Zepta stores it.
+QByteArray text(const QString& value) { return value.isEmpty() ? QByteArray("") : value.toUtf8(); }
 QByteArray real(std::optional<double> value) { return value ? QByteArray::number(*value, 'g', 17) : QByteArray(); }
 QByteArray integer(std::optional<int> value) { return value ? QByteArray::number(*value) : QByteArray(); }
 
