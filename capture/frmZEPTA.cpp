@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -95,6 +96,34 @@ protected:
         }
         return false;
     }
+};
+
+// The menu shortcuts work wherever the focus is: a text box would otherwise
+// take Ctrl+X and Ctrl+A as cut and select-all. Cut, copy, paste and select
+// all stay on its context menu and on Shift+Del, Ctrl+Ins and Shift+Ins.
+class MenuShortcutsFirst : public QObject
+{
+public:
+    MenuShortcutsFirst(QList<QAction*> actions, QObject* parent)
+        : QObject(parent)
+        , mActions(std::move(actions))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride)
+            return QObject::eventFilter(watched, event);
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (const QAction* action : mActions)
+            if (action->shortcut() == pressed)
+                return true; // not accepted: the shortcut goes to the menu
+        return false;
+    }
+
+private:
+    QList<QAction*> mActions;
 };
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& place, const QFont& font,
@@ -249,6 +278,8 @@ void frmZEPTA::buildMenus()
         &frmZEPTA::menu_Contents_Click);
     menu_About = addItem(menu_Help, "menu_About", QStringLiteral("&About"), QKeySequence(Qt::CTRL | Qt::Key_A),
         &frmZEPTA::menu_About_Click);
+    Notes->installEventFilter(new MenuShortcutsFirst(
+        {menu_Configure, menu_CopyData, menu_DeleteData, menu_Exit, menu_Contents, menu_About}, this));
 }
 
 void frmZEPTA::connectReceiver()
@@ -270,7 +301,7 @@ void frmZEPTA::Form_Load()
 
 void frmZEPTA::Update_Form_per_Options()
 {
-    const bool local = Driver::Get_Parameter_Value(QStringLiteral("DATA_STORAGE_MODE")) == QLatin1String("LOCAL");
+    const bool local = Driver::Usable_Parameter_Value(QStringLiteral("DATA_STORAGE_MODE")) == QLatin1String("LOCAL");
     menu_CopyData->setEnabled(local);
     menu_DeleteData->setEnabled(local);
     Load_Current_Event_Category();

@@ -1,6 +1,7 @@
 // The main window's menu commands: Save Data, Delete Data, Exit, Contents,
 // About.
 
+#include "capture/EventIcon.h"
 #include "capture/frmZEPTA.h"
 #include "core/Driver.h"
 #include "info/frmSplash.h"
@@ -12,8 +13,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QKeySequence>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStandardPaths>
@@ -136,6 +140,75 @@ private slots:
         QCOMPARE(boxes.last().kind, MessageKind::Plain);
         QCOMPARE(boxes.last().text, QStringLiteral("3 geocoded events were permanently deleted."));
         expectRows(0);
+
+        // With nothing saved it still asks, and reports 0.
+        boxes.expect(QStringLiteral("Confirm Deletion"), MessageAnswer::Yes).expect(QStringLiteral("Events Deleted"));
+        window().menu_DeleteData->trigger();
+        QVERIFY(boxes.allShown());
+        QCOMPARE(boxes.shown().at(5).text,
+            QStringLiteral("Are you sure you want to PERMANENTLY DELETE ALL 0 OF YOUR SAVED EVENTS?"));
+        QCOMPARE(boxes.last().text, QStringLiteral("0 geocoded events were permanently deleted."));
+    }
+
+    // The six shortcuts act wherever the focus is, the notes box included
+    // (where Ctrl+X and Ctrl+A would otherwise cut and select), pressed as a
+    // user presses them.
+    void menuShortcutsWinWhereverTheFocusIs_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("focus");
+        for (const char* focus : {"icon", "notes", "button"})
+            for (const Qt::Key key : {Qt::Key_F, Qt::Key_S, Qt::Key_D, Qt::Key_X, Qt::Key_H, Qt::Key_A})
+                QTest::addRow("Ctrl+%s in %s", qPrintable(QKeySequence(key).toString()), focus)
+                    << int(key) << QString::fromLatin1(focus);
+    }
+    void menuShortcutsWinWhereverTheFocusIs()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, focus);
+        frmZEPTA& w = window();
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QWidget* target = focus == QLatin1String("icon") ? static_cast<QWidget*>(w.Event_Icon[3])
+            : focus == QLatin1String("notes")            ? static_cast<QWidget*>(w.Notes)
+                                                         : static_cast<QWidget*>(w.btnAuto);
+        target->setFocus();
+        QCOMPARE(QApplication::focusWidget(), target);
+        w.Notes->setPlainText(QStringLiteral("keep me"));
+
+        QStringList acted;
+        const Presenters previous = installPresenters({[&](const Message& message) {
+                                                           acted << message.title;
+                                                           return MessageAnswer::No;
+                                                       },
+            [&](const SaveDialogRequest& request) {
+                acted << request.title;
+                return std::optional<QString>();
+            },
+            [&](const QString&) { acted << QStringLiteral("help"); }, {}});
+        const auto restore = qScopeGuard([&] { installPresenters(previous); });
+        // Modal windows opened by a shortcut are closed from inside.
+        QTimer closer;
+        closer.setSingleShot(true);
+        connect(&closer, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (widget->isVisible() && qobject_cast<QDialog*>(widget)) {
+                    acted << widget->objectName();
+                    widget->hide();
+                }
+        });
+        closer.start(0);
+        QTest::keyClick(target, Qt::Key(key), Qt::ControlModifier);
+        const QMap<int, QString> expected {{Qt::Key_F, "frmConfig"}, {Qt::Key_S, "Save Data to File"},
+            {Qt::Key_D, "Zepta - Confirm Deletion"}, {Qt::Key_X, "closed"}, {Qt::Key_H, "help"},
+            {Qt::Key_A, "frmSplash"}};
+        if (!w.isVisible())
+            acted << QStringLiteral("closed");
+        QCOMPARE(acted, QStringList {expected.value(key)});
+        // Configure reloads the palette, which empties the notes.
+        QCOMPARE(w.Notes->toPlainText(), key == Qt::Key_F ? QString() : QStringLiteral("keep me"));
+        QVERIFY(!w.Notes->textCursor().hasSelection());
     }
 
     // Exit closes the window, and its unload ends the program's event loop.
@@ -158,13 +231,14 @@ private slots:
         const HelpPresenter previous = setHelpPresenter(&showQtHelpViewer);
         const auto restore = qScopeGuard([&] { setHelpPresenter(previous); });
         const QString helpFile = mFolder->file(QStringLiteral("Zepta.html"));
+        QVERIFY(QFile::rename(helpFile, helpFile + QStringLiteral(".away")));
         boxes.expect(QStringLiteral("Help Not Found"));
         window().menu_Contents->trigger();
         QVERIFY(boxes.allShown());
         QCOMPARE(boxes.last().kind, MessageKind::Exclamation);
         QCOMPARE(boxes.last().text, QStringLiteral("The help file cannot be opened: ") + helpFile);
 
-        QVERIFY(QFile::copy(sourceFile(QStringLiteral("data/help/Zepta.html")), helpFile));
+        QVERIFY(QFile::rename(helpFile + QStringLiteral(".away"), helpFile));
         window().menu_Contents->trigger();
         QTextBrowser* browser = nullptr;
         for (QWidget* widget : QApplication::topLevelWidgets())
