@@ -2,6 +2,7 @@
 #include "core/ZeptaApplication.h"
 #include "info/Branding.h"
 #include "nomrel/Component.h"
+#include "nomrel/EventStore.h"
 #include "platform/Error.h"
 #include "platform/QtPresenters.h"
 
@@ -21,6 +22,13 @@ int main(int argc, char** argv)
         ZeptaApplication::reportUncaughtError(error.message());
     } catch (const std::exception& error) {
         ZeptaApplication::reportUncaughtError(QString::fromLocal8Bit(error.what()));
+    }
+    // A missing event database is made empty, so the first save can work; one
+    // that cannot be made is reported by that save.
+    try {
+        nomrel::ensureEventDatabase(Driver::eventDatabaseConnectionString());
+    } catch (const ZeptaError& error) {
+        qWarning("%s", qUtf8Printable(error.message()));
     }
     const int status = app.exec();
     gps::setComponent(nullptr);

@@ -54,7 +54,9 @@ public:
     void Event_Icon_GotFocus(std::int16_t index);
 
     // ---- capture and tracking (frmZEPTA_Capture.cpp)
-    bool Capture_Current_Event();
+    // Whether an event was handed to Save_Event; `stored` tells whether it was
+    // stored (or sent).
+    bool Capture_Current_Event(bool* stored = nullptr);
     void btnSave_Click();
     void btnAuto_Click();
     void btnStopAuto_Click();

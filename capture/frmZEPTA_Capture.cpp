@@ -16,7 +16,7 @@ namespace
 // The longest period a QTimer takes, in whole seconds.
 constexpr std::int32_t kLongestTrackingSeconds = std::numeric_limits<int>::max() / 1000;
 
-bool beepAfterSaves() { return numtext::toBoolean(Driver::Get_Parameter_Value(QStringLiteral("BEEP_AFTER_SAVES"))); }
+bool beepAfterSaves() { return Driver::Usable_Boolean_Parameter(QStringLiteral("BEEP_AFTER_SAVES")); }
 
 // The tracking period in milliseconds, or nothing when the stored interval is
 // no whole number of seconds the timer can run at.
@@ -37,8 +37,10 @@ std::optional<int> trackingPeriod(const QString& interval)
 // Validity is asked first: without a valid reading the user is told to wait,
 // whatever the palette shows. A slot the current category left empty is no
 // choice: an event of a type the user never saw must not be recorded.
-bool frmZEPTA::Capture_Current_Event()
+bool frmZEPTA::Capture_Current_Event(bool* stored)
 {
+    if (stored)
+        *stored = false;
     if (!mGPS->ValidReading()) {
         Msg_Box(MessageKind::Exclamation, QStringLiteral("GPS Reading Required"),
             QStringLiteral("You must wait until you have a valid GPS Reading before you can capture an event!"));
@@ -51,15 +53,20 @@ bool frmZEPTA::Capture_Current_Event()
     }
     const QString notes = Notes->toPlainText();
     const gps::Reading reading = mGPS->CurrentReading();
-    Driver::Save_Event(mEventTypeIDs[static_cast<std::size_t>(mSelectedSlot)], notes, reading);
+    const bool saved = Driver::Save_Event(mEventTypeIDs[static_cast<std::size_t>(mSelectedSlot)], notes, reading);
+    if (stored)
+        *stored = saved;
     if (beepAfterSaves())
         Beep();
     return true;
 }
 
+// A save that did not store the event keeps the choice and the notes, and the
+// window, so the user can try again.
 void frmZEPTA::btnSave_Click()
 {
-    if (!Capture_Current_Event())
+    bool stored = false;
+    if (!Capture_Current_Event(&stored) || !stored)
         return;
     Reset_Event_Selection();
     showMinimized();
@@ -69,7 +76,7 @@ void frmZEPTA::btnSave_Click()
 // start records nothing.
 void frmZEPTA::btnAuto_Click()
 {
-    const QString interval = Driver::Get_Parameter_Value(QStringLiteral("TRACKING_INTERVAL"));
+    const QString interval = Driver::Usable_Parameter_Value(QStringLiteral("TRACKING_INTERVAL"));
     const std::optional<int> period = trackingPeriod(interval);
     if (!period) {
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Invalid Tracking Interval"),

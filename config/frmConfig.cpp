@@ -3,9 +3,9 @@
 #include "core/Driver.h"
 #include "platform/Db.h"
 #include "platform/Error.h"
-#include "platform/UserInterface.h"
 #include "platform/NumberText.h"
 #include "platform/Twips.h"
+#include "platform/UserInterface.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -28,13 +28,6 @@
 namespace
 {
 const QString kOutOfRangeText = QStringLiteral("The Tracking Interval must be greater than 15 and less than 65");
-
-// Restore Defaults values of the settings the dialog shows as list entries or texts.
-const QString kDefaultInterval = QStringLiteral("60");
-const QString kDefaultClientId = QStringLiteral("1");
-const QString kDefaultListener = QStringLiteral("Zepta/listener.asp");
-const QString kDefaultServer = QStringLiteral("127.0.0.1");
-const char* const kDefaultComFields[] = {"4800", "N", "8", "1"};
 
 // Rows of the fixed layout, in twips: every row of controls is this high and
 // its label stands right-aligned before the control, centred on it.
@@ -400,12 +393,12 @@ void frmConfig::Load_Event_Categories()
     connection.close();
 }
 
-// Store failures pass to the caller; a stored value the controls cannot show
-// leaves its control empty (lists unselected, options unchanged) and loading
-// goes on with the next value.
+// A stored value the controls cannot show leaves its control empty (lists
+// unselected, options unchanged) and loading goes on with the next value.
 void frmConfig::Update_UI_per_Options()
 {
-    auto read = [](const char* key) { return Driver::Get_Parameter_Value(QLatin1String(key)); };
+    // A row that cannot be read is reported and its default shown.
+    auto read = [](const char* key) { return Driver::Usable_Parameter_Value(QLatin1String(key)); };
 
     selectByItemData(cmbEventCategory, read("EVENT_CATEGORY"));
     txtTrackingInterval->setText(read("TRACKING_INTERVAL"));
@@ -490,24 +483,26 @@ void frmConfig::txtTrackingInterval_Change()
 
 void frmConfig::Button_Defaults_Click()
 {
+    auto fallback = [](const char* key) { return Driver::Default_Parameter_Value(QLatin1String(key)); };
+    const QStringList line = fallback("COM_SETTINGS").split(QLatin1Char(','));
     cmbEventCategory->setCurrentIndex(cmbEventCategory->count() > 0 ? 0 : -1);
-    txtTrackingInterval->setText(kDefaultInterval);
+    txtTrackingInterval->setText(fallback("TRACKING_INTERVAL"));
     selectByText(combo_Beep_After_Saves, QStringLiteral("Yes"));
     selectByText(combo_Shrink_After_Saves, QStringLiteral("Yes"));
     // Only "Yes" is cleared, so neither option may be selected afterwards.
     mShowGpsGroup->setExclusive(false);
     option_Show_GPS_Yes->setChecked(false);
     mShowGpsGroup->setExclusive(true);
-    selectByText(cmbCOMPort, QStringLiteral("COM1:"));
-    selectByText(cmbCOMSpeed, QLatin1String(kDefaultComFields[0]));
-    selectByText(cmbCOMDataBits, QLatin1String(kDefaultComFields[2]));
-    selectByText(cmbCOMParityBit, QLatin1String(kDefaultComFields[1]));
-    selectByText(cmbCOMStopBits, QLatin1String(kDefaultComFields[3]));
-    txtClient_ID->setText(kDefaultClientId);
-    selectByText(combo_Storage_Mode, QStringLiteral("LOCAL"));
+    selectByItemData(cmbCOMPort, fallback("COM_PORT"));
+    selectByText(cmbCOMSpeed, line.value(0));
+    selectByText(cmbCOMDataBits, line.value(2));
+    selectByText(cmbCOMParityBit, line.value(1));
+    selectByText(cmbCOMStopBits, line.value(3));
+    txtClient_ID->setText(fallback("CLIENT_ID"));
+    selectByText(combo_Storage_Mode, fallback("DATA_STORAGE_MODE"));
     Update_UI_for_Storage_Mode();
-    txtListenerName->setText(kDefaultListener);
-    Load_IP_Address(kDefaultServer);
+    txtListenerName->setText(fallback("LISTENER_NAME"));
+    Load_IP_Address(fallback("SERVER_IP"));
 }
 
 // Writes the eleven parameters in their order. A list left without a
@@ -518,7 +513,13 @@ void frmConfig::Button_Defaults_Click()
 // the stored text holds takes its default, so the value keeps four fields.
 void frmConfig::Save_Options()
 {
-    auto write = [](const char* key, const QString& value) { Driver::Set_Parameter_Value(QLatin1String(key), value); };
+    auto write = [](const char* key, const QString& value) {
+        try {
+            Driver::Set_Parameter_Value(QLatin1String(key), value);
+        } catch (const ZeptaError& error) {
+            throw ZeptaError(QStringLiteral("%1: %2").arg(QLatin1String(key), error.message()));
+        }
+    };
     auto stored = [](const char* key) { return Driver::Get_Parameter_Value(QLatin1String(key)); };
     auto itemDataOr = [&](QComboBox* list, const char* key) {
         return list->currentIndex() >= 0 ? QString::number(list->currentData().toInt()) : stored(key);
@@ -547,7 +548,9 @@ void frmConfig::Save_Options()
             storedLine = stored("COM_SETTINGS").split(QLatin1Char(','));
             storedRead = true;
         }
-        line << (i < storedLine.size() ? storedLine.at(i) : QLatin1String(kDefaultComFields[i]));
+        line << (i < storedLine.size()
+                ? storedLine.at(i)
+                : Driver::Default_Parameter_Value(QStringLiteral("COM_SETTINGS")).section(',', i, i));
     }
     write("COM_SETTINGS", line.join(QLatin1Char(',')));
 
@@ -560,9 +563,17 @@ void frmConfig::Save_Options()
     write("LISTENER_NAME", txtListenerName->text());
 }
 
+// A store that cannot be written keeps the dialog open with the user's edits.
 void frmConfig::Button_Save_Click()
 {
-    Save_Options();
+    try {
+        Save_Options();
+    } catch (const ZeptaError& error) {
+        Msg_Box(MessageKind::Exclamation, QStringLiteral("Settings Not Saved"),
+            QStringLiteral("The settings could not be saved in %1:\r\n%2\r\nYour changes are still in the dialog.")
+                .arg(db::dataSourceOf(Driver::applicationConnectionString()), error.message()));
+        return;
+    }
     Unload_Form();
 }
 

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 namespace Driver
 {
@@ -43,6 +44,23 @@ QString eventDatabasePath();
 QString Get_Parameter_Value(const QString& name);
 void Set_Parameter_Value(const QString& name, const QString& value);
 
+// The Restore Defaults value of a key; empty for EVENT_CATEGORY (the first
+// category of the list) and for unknown keys.
+QString Default_Parameter_Value(const QString& name);
+
+// A setting read for an action that must go on whatever is stored: when the
+// row is missing or Null, or the value fails `usable`, the user is told in
+// "Zepta - Invalid Setting" (naming the key and the value, once per database,
+// key and value) and the key's default is used. No stored setting ends the
+// program.
+QString Usable_Parameter_Value(const QString& name, const std::function<bool(const QString&)>& usable = {});
+// A yes/no setting (boolean parameter text), read the same way.
+bool Usable_Boolean_Parameter(const QString& name);
+
+// Checks at start-up that the application database opens and holds its
+// settings table; throws a ZeptaError naming the file otherwise.
+void Check_Application_Database();
+
 // ---- event catalogue ---------------------------------------------------------
 
 constexpr int kPaletteSlots = 8;
@@ -55,9 +73,11 @@ QString Get_Event_Type_Name(std::int16_t eventType);
 
 // ---- event recording and XML posting -----------------------------------------
 
-void Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading& reading);
-void Save_Event_Local(gps::EventObject& event);
-void Save_Event_XML(gps::EventObject& event);
+// Each returns whether the event was stored (or sent); failures are reported
+// to the user inside, and the call returns normally.
+bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading& reading);
+bool Save_Event_Local(gps::EventObject& event);
+bool Save_Event_XML(gps::EventObject& event);
 
 // ---- export and purge --------------------------------------------------------
 

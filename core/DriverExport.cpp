@@ -33,6 +33,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <optional>
 
@@ -227,17 +228,28 @@ private:
 };
 
 // The databases themselves are never export targets: replacing one with the
-// text would lose every saved event or the whole configuration.
+// text would lose every saved event or the whole configuration. Files are
+// compared by identity (device and inode, links followed), so a hard link or
+// a second mount of the program folder is caught as well; the engine's
+// journal files count as the database.
 bool isOneOfOurDatabases(const QString& path)
 {
-    const QString target = QFileInfo(path).canonicalFilePath();
-    if (target.isEmpty())
-        return false; // does not exist yet
+    namespace fs = std::filesystem;
+    const fs::path target(QFile::encodeName(path).toStdString());
+    std::error_code error;
+    if (!fs::exists(target, error))
+        return false;
     for (const QString& connectionString : {applicationConnectionString(), eventDatabaseConnectionString()}) {
+        QString database;
         try {
-            if (QFileInfo(db::dataSourceOf(connectionString)).canonicalFilePath() == target)
-                return true;
+            database = db::dataSourceOf(connectionString);
         } catch (const ZeptaError&) {
+            continue;
+        }
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+            const fs::path file(QFile::encodeName(database + QLatin1String(suffix)).toStdString());
+            if (fs::equivalent(target, file, error))
+                return true;
         }
     }
     return false;
@@ -294,6 +306,8 @@ void writeEvent(QByteArray& out, const db::Recordset& rows)
 
 } // namespace
 
+// The events are opened and read up to their first row before the file is
+// replaced; when they cannot be, the file holds only the header line.
 void Export_Events_To_File(const QString& path)
 {
     std::int32_t count = 0;
@@ -301,23 +315,31 @@ void Export_Events_To_File(const QString& path)
     try {
         if (isOneOfOurDatabases(path))
             throw ZeptaError(QStringLiteral("The file is one of the program's databases"));
+        std::optional<db::Connection> connection;
+        std::optional<db::Recordset> rows;
+        QString unreadable;
+        try {
+            connection.emplace(eventDatabaseConnectionString(), db::Connection::Mode::ReadOnly);
+            rows.emplace(connection->open(QStringLiteral("select * from GEOCODED_EVENTS_WITH_GPS_READINGS")));
+        } catch (const ZeptaError& error) {
+            unreadable = error.message();
+        }
         file.emplace(path);
         writeHeader(file->buffer());
-        // The header is on disk before the database is touched.
         file->flush();
-
-        db::Connection connection(eventDatabaseConnectionString(), db::Connection::Mode::ReadOnly);
-        db::Recordset rows = connection.open(QStringLiteral("select * from GEOCODED_EVENTS_WITH_GPS_READINGS"));
-        while (!rows.eof()) {
-            writeEvent(file->buffer(), rows);
+        if (!rows)
+            throw ZeptaError(unreadable);
+        while (!rows->eof()) {
+            writeEvent(file->buffer(), *rows);
             if (count == std::numeric_limits<std::int32_t>::max())
                 throw ZeptaError(QStringLiteral("Overflow"));
             ++count;
             file->lineDone();
-            rows.moveNext();
+            rows->moveNext();
         }
         file->close();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        qWarning("Export to %s failed: %s", qUtf8Printable(path), error.what());
         if (file)
             file->abandon();
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),

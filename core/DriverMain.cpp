@@ -18,6 +18,8 @@ void Main()
 
     const QString folder = programFolder();
     applicationConnectionString() = connectionStringFor(folder, QStringLiteral("zepta.mdb"));
+    // Without its settings the program cannot go on: say which file is wrong.
+    Check_Application_Database();
     {
         const auto dataLink = gps::component().CreateDataLink();
         dataLink->setConnectionString(QVariant(connectionStringFor(folder, QStringLiteral("Nomrel.mdb"))));

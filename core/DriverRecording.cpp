@@ -25,29 +25,36 @@ QString describe(const std::exception& error)
 }
 } // namespace
 
-// Errors before the event is handed on (settings, the event object) pass to
-// the caller; the storing or posting step reports its own failures.
-void Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading& reading)
+// The settings are read so that no stored value can end the program; the
+// storing or posting step reports its own failures. A storage mode other than
+// the exact words LOCAL and XML stores nothing, and says so.
+bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading& reading)
 {
     const std::unique_ptr<gps::EventObject> event = gps::component().CreateEvent();
     if (!event)
         throw ZeptaError(QStringLiteral("The GPS receiver component cannot create an event object"));
-    event->setClientId(Get_Parameter_Value(QStringLiteral("CLIENT_ID")));
+    event->setClientId(Usable_Parameter_Value(QStringLiteral("CLIENT_ID")));
     event->setEventType(eventType);
     event->setNotes(notes);
     event->setReading(reading);
 
-    const QString mode = Get_Parameter_Value(QStringLiteral("DATA_STORAGE_MODE"));
+    const QString mode = Usable_Parameter_Value(QStringLiteral("DATA_STORAGE_MODE"));
     if (mode == QLatin1String("LOCAL"))
-        Save_Event_Local(*event);
-    else if (mode == QLatin1String("XML"))
-        Save_Event_XML(*event);
+        return Save_Event_Local(*event);
+    if (mode == QLatin1String("XML"))
+        return Save_Event_XML(*event);
+    Msg_Box(MessageKind::Exclamation, kSaveFailed,
+        QStringLiteral("The event was not stored: the storage method \"%1\" is not one Zepta saves with.\r\n"
+                       "Choose LOCAL or XML in File > Configure, on the Data Storage page.")
+            .arg(mode));
+    return false;
 }
 
-void Save_Event_Local(gps::EventObject& event)
+bool Save_Event_Local(gps::EventObject& event)
 {
     try {
         event.Store();
+        return true;
     } catch (const std::exception& error) {
         qWarning("Saving the event locally failed: %s", qUtf8Printable(describe(error)));
         Msg_Box(MessageKind::Exclamation, kSaveFailed,
@@ -56,13 +63,14 @@ void Save_Event_Local(gps::EventObject& event)
                                  "\r\n - this file is not writable"
                                  "\r\n - you may not have enough free disk space"
                                  "\r\n - you may need to update your database drivers"));
+        return false;
     }
 }
 
 // The document is the declaration and one root element Zepta around the event
 // object's own XML text. A document that does not parse, an answer outside 2xx
 // and any transport failure all count as not sent, and are reported.
-void Save_Event_XML(gps::EventObject& event)
+bool Save_Event_XML(gps::EventObject& event)
 {
     QString url;
     try {
@@ -86,9 +94,11 @@ void Save_Event_XML(gps::EventObject& event)
         // purpose (a carriage return in the notes).
         http::HttpPost request;
         request.post(url, document.toUtf8(), QByteArrayLiteral("text/xml; charset=utf-8"));
+        return true;
     } catch (const std::exception& error) {
         qWarning("Posting the event failed: %s", qUtf8Printable(describe(error)));
         Msg_Box(MessageKind::Exclamation, kSaveFailed, QStringLiteral("Unable to save event via XML to: ") + url);
+        return false;
     }
 }
 

@@ -2,9 +2,14 @@
 
 #include "gps/Component.h"
 #include "platform/Db.h"
+#include "platform/Error.h"
+#include "platform/NumberText.h"
+#include "platform/UserInterface.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QHash>
+#include <QSet>
 
 #include <utility>
 
@@ -65,6 +70,90 @@ void Set_Parameter_Value(const QString& name, const QString& value)
     db::Recordset rows = connection.openForUpdate(kParameterQuery, {db::Value::text(name)});
     rows.setField(QStringLiteral("PARAMETER_VALUE"), db::Value::text(value));
     rows.update();
+}
+
+QString Default_Parameter_Value(const QString& name)
+{
+    static const QHash<QString, QString> defaults {{QStringLiteral("TRACKING_INTERVAL"), QStringLiteral("60")},
+        {QStringLiteral("BEEP_AFTER_SAVES"), QStringLiteral("True")},
+        {QStringLiteral("SHRINK_AFTER_SAVES"), QStringLiteral("True")},
+        {QStringLiteral("SHOW_GPS_WINDOW"), QStringLiteral("False")}, {QStringLiteral("COM_PORT"), QStringLiteral("1")},
+        {QStringLiteral("COM_SETTINGS"), QStringLiteral("4800,N,8,1")},
+        {QStringLiteral("CLIENT_ID"), QStringLiteral("1")},
+        {QStringLiteral("DATA_STORAGE_MODE"), QStringLiteral("LOCAL")},
+        {QStringLiteral("SERVER_IP"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("LISTENER_NAME"), QStringLiteral("Zepta/listener.asp")}};
+    return defaults.value(name);
+}
+
+namespace
+{
+// A value as a message shows it: quoted, and cut when it is long.
+QString shown(const QString& value)
+{
+    constexpr int kLongest = 40;
+    return QLatin1Char('"') + (value.size() > kLongest ? value.left(kLongest) + QStringLiteral("...") : value)
+        + QLatin1Char('"');
+}
+
+// Tells the user once per database, key and value, so a tracking run does not
+// pile up the same box.
+void tellOnce(const QString& name, const QString& problem, const QString& fallback)
+{
+    static QSet<QString> told;
+    if (told.contains(applicationConnectionString() + QLatin1Char('\n') + name + QLatin1Char('\n') + problem))
+        return;
+    told.insert(applicationConnectionString() + QLatin1Char('\n') + name + QLatin1Char('\n') + problem);
+    Msg_Box(MessageKind::Exclamation, QStringLiteral("Invalid Setting"),
+        problem
+            + QStringLiteral("\r\nZepta uses %1 until the setting is saved again in File > Configure.")
+                  .arg(shown(fallback)));
+}
+} // namespace
+
+QString Usable_Parameter_Value(const QString& name, const std::function<bool(const QString&)>& usable)
+{
+    const QString fallback = Default_Parameter_Value(name);
+    QString value;
+    try {
+        value = Get_Parameter_Value(name);
+    } catch (const ZeptaError& error) {
+        tellOnce(name,
+            QStringLiteral("The setting %1 cannot be read from %2: %3.")
+                .arg(name, db::dataSourceOf(applicationConnectionString()), error.message()),
+            fallback);
+        return fallback;
+    }
+    if (usable && !usable(value)) {
+        tellOnce(
+            name, QStringLiteral("The setting %1 holds %2, which Zepta cannot use.").arg(name, shown(value)), fallback);
+        return fallback;
+    }
+    return value;
+}
+
+bool Usable_Boolean_Parameter(const QString& name)
+{
+    const auto isBoolean = [](const QString& text) {
+        try {
+            numtext::toBoolean(text);
+            return true;
+        } catch (const ZeptaError&) {
+            return false;
+        }
+    };
+    return numtext::toBoolean(Usable_Parameter_Value(name, isBoolean));
+}
+
+void Check_Application_Database()
+{
+    const QString path = db::dataSourceOf(applicationConnectionString());
+    try {
+        db::Connection connection(applicationConnectionString(), db::Connection::Mode::ReadOnly);
+        connection.open(QStringLiteral("SELECT COUNT(*) AS N FROM CONFIGURATION"));
+    } catch (const ZeptaError& error) {
+        throw ZeptaError(QStringLiteral("The application database %1 cannot be used: %2").arg(path, error.message()));
+    }
 }
 
 } // namespace Driver

@@ -1,8 +1,8 @@
 #include "core/ZeptaApplication.h"
 
 #include "platform/Error.h"
-#include "platform/UserInterface.h"
 #include "platform/SharedWindow.h"
+#include "platform/UserInterface.h"
 
 #include <cstdio>
 #include <cstdlib>

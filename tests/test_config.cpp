@@ -262,6 +262,12 @@ private slots:
         QLineEdit* box = dialog.txtTrackingInterval;
         QCOMPARE(boxes.shown().size(), 1);
         QCOMPARE(box->text(), QStringLiteral("100"));
+        // A typed value out of range brings one message; putting back the
+        // stored one, itself out of range, brings none.
+        boxes.expect(kOutOfRange);
+        box->setText(QStringLiteral("7"));
+        QCOMPARE(boxes.shown().size(), 2);
+        QCOMPARE(box->text(), QStringLiteral("100"));
 
         const QList<std::tuple<const char*, bool, const char*>> steps = {{nullptr, false, "64"}, {nullptr, true, "64"},
             {"19", false, "16"}, {" 20.5 ", true, "25"}}; // start text (none: as left), up, result
@@ -300,6 +306,35 @@ private slots:
         dialog.combo_Storage_Mode->setCurrentIndex(0);
         runModal([](frmConfig& d) { d.Button_Save->click(); });
         QCOMPARE(allStored().mid(8), (QStringList {"LOCAL", "1000.205.1.30", "kept/listener"}));
+    }
+
+    // A settings row that cannot be read is reported and its default shown;
+    // a store that cannot be written keeps the dialog open with the edits.
+    void unreadableOrReadOnlySettings()
+    {
+        mFolder->execApplication(QStringLiteral("DELETE FROM CONFIGURATION WHERE PARAMETER_NAME = 'CLIENT_ID'"));
+        ScriptedMessages boxes;
+        boxes.expect(QStringLiteral("Invalid Setting"));
+        runModal([&](frmConfig& dialog) {
+            QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("1"));
+            QVERIFY(boxes.last().text.startsWith(QLatin1String("The setting CLIENT_ID cannot be read from ")));
+            mFolder->execApplication(QStringLiteral("INSERT INTO CONFIGURATION VALUES ('CLIENT_ID', '1')"));
+            if (!mFolder->makeReadOnly(mFolder->applicationDatabase()))
+                return;
+            dialog.txtClient_ID->setText(QStringLiteral("crew 9"));
+            boxes.expect(QStringLiteral("Settings Not Saved"));
+            dialog.Button_Save->click();
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("crew 9"));
+            QVERIFY2(boxes.last().text.startsWith(
+                         QStringLiteral("The settings could not be saved in %1:\r\nEVENT_CATEGORY: ")
+                             .arg(mFolder->applicationDatabase())),
+                qPrintable(boxes.last().text));
+            mFolder->makeWritable(mFolder->applicationDatabase());
+            dialog.Button_Save->click();
+        });
+        QVERIFY(boxes.allShown());
+        QCOMPARE(stored(QStringLiteral("CLIENT_ID")), QStringLiteral("crew 9"));
     }
 
     // Restore Defaults then Cancel writes nothing; the next showing is the

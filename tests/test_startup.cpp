@@ -4,11 +4,13 @@
 #include "core/Driver.h"
 #include "gps/Component.h"
 #include "info/frmSplash.h"
+#include "support/ErrorOf.h"
 #include "support/ScriptedMessages.h"
 #include "support/ScriptedReceiver.h"
 #include "support/TempProgramFolder.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -134,6 +136,17 @@ private slots:
         QCOMPARE(mFolder->component().receiversMade, 1);
         QCOMPARE(mFolder->component().receiver->calls.value(0), QStringLiteral("Initialize"));
         QVERIFY(boxes.allShown());
+    }
+
+    // Without its settings the program cannot start: the error names the file.
+    void mainNamesAnUnusableApplicationDatabase()
+    {
+        QVERIFY(QFile::remove(mFolder->applicationDatabase()));
+        frmSplash::instance().SplashTimer.setInterval(20);
+        QVERIFY(errorOf([] { Driver::Main(); })
+                    .startsWith(QStringLiteral("The application database %1 cannot be used: ")
+                                    .arg(mFolder->applicationDatabase())));
+        QVERIFY(!frmZEPTA::isLoaded());
     }
 };
 

@@ -72,6 +72,7 @@ private slots:
         QDomDocument parsed[2];
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(records[i].path, QByteArray("/Zepta/listener.asp"));
+            QVERIFY(records[i].body.startsWith(R"(<?xml version="1.0"?><Zepta><GeocodedEvent>)"));
             QVERIFY(parsed[i].setContent(records[i].body));
             const QDomElement root = parsed[i].documentElement();
             QCOMPARE(root.tagName(), QStringLiteral("Zepta"));
