@@ -3,6 +3,7 @@
 #include "nomrel/Component.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 // The schema is a resource of this static library; nothing else references it,
 // so it must be registered by hand or the linker drops it.
@@ -19,6 +20,20 @@ void ensureSchema(db::Connection& connection)
     if (!file.open(QIODevice::ReadOnly))
         throw ZeptaError(QStringLiteral("The event database schema is missing from the component"));
     connection.execute(QString::fromUtf8(file.readAll()));
+}
+
+void ensureEventDatabase(const QString& connectionString)
+{
+    const QString path = db::dataSourceOf(connectionString);
+    if (QFileInfo::exists(path))
+        return;
+    try {
+        auto connection = db::Connection::openFile(path, db::Connection::Mode::Create);
+        ensureSchema(connection);
+    } catch (const ZeptaError& error) {
+        QFile::remove(path); // no half-made database left behind
+        throw ZeptaError(QStringLiteral("The event database %1 cannot be created: %2").arg(path, error.message()));
+    }
 }
 
 std::int32_t EventStore::Store()

@@ -12,6 +12,11 @@ namespace nomrel
 // Creates the event database's tables and view where they are missing.
 void ensureSchema(db::Connection& connection);
 
+// Makes the event database named by the connection string, empty, when its
+// file is missing (an existing one is left as it is). Throws ZeptaError naming
+// the file when it cannot.
+void ensureEventDatabase(const QString& connectionString);
+
 // The component's event object: stores itself in the event database named by
 // the data-link's connection string, or gives itself as an XML fragment.
 //

@@ -106,13 +106,24 @@ private slots:
         for (const auto& [column, value] : {std::pair {"ALTITUDE", 96.5}, {"SATELLITES", 8.0}, {"HDOP", 0.9}})
             QVERIFY2(r.field(QLatin1String(column)).toDouble() == value, column);
 
-        // An empty database gets its tables on first use.
+        // At start-up a missing database is made empty, an existing one kept;
+        // one that cannot be made is named.
         r.close();
         c.close();
+        const QString connection = gps::component().CreateDataLink()->connectionString();
+        nomrel::ensureEventDatabase(connection);
+        QCOMPARE(count(QStringLiteral("GEOCODED_EVENTS_WITH_GPS_READINGS")), 2);
         QVERIFY(QFile::remove(mFolder->eventDatabase()));
-        db::Connection::openFile(mFolder->eventDatabase(), db::Connection::Mode::Create).close();
+        nomrel::ensureEventDatabase(connection);
+        QCOMPARE(count(QStringLiteral("GEOCODED_EVENTS_WITH_GPS_READINGS")), 0);
         filledEvent(QStringLiteral("c"), 1, QStringLiteral("n"), makeReading(1, 2))->Store();
         QCOMPARE(count(QStringLiteral("GEOCODED_EVENTS_WITH_GPS_READINGS")), 1);
+        const QString nowhere = mFolder->file(QStringLiteral("no such folder/Nomrel.mdb"));
+        QVERIFY(errorOf([&] {
+            nomrel::ensureEventDatabase(Driver::connectionStringFor(
+                mFolder->file(QStringLiteral("no such folder")), QStringLiteral("Nomrel.mdb")));
+        }).startsWith(QStringLiteral("The event database %1 cannot be created: ").arg(nowhere)));
+        QVERIFY(!QFile::exists(nowhere));
     }
 
     void failuresCarryTheEnginesMessageAndStoreNothing()

@@ -15,6 +15,7 @@
 
 #include <clocale>
 #include <optional>
+#include <unistd.h>
 
 namespace
 {
@@ -194,13 +195,30 @@ private slots:
         exportTo(mFolder->file(QStringLiteral("a folder")), -1);
         QVERIFY(QDir(mFolder->file(QStringLiteral("a folder"))).isEmpty());
 
-        // The program's own databases are never replaced by the text.
+        // The program's own databases are never replaced by the text, by
+        // whatever name they are reached: another spelling, a symbolic or a
+        // hard link (the same file under another name), a journal.
         const QByteArray events = contents(mFolder->eventDatabase());
         const QByteArray application = contents(mFolder->applicationDatabase());
-        exportTo(mFolder->eventDatabase(), -1);
-        exportTo(mFolder->path() + QStringLiteral("/./zepta.mdb"), -1);
+        QVERIFY(QFile::link(mFolder->eventDatabase(), mFolder->file(QStringLiteral("soft.txt"))));
+        QCOMPARE(::link(QFile::encodeName(mFolder->eventDatabase()).constData(),
+                     QFile::encodeName(mFolder->file(QStringLiteral("hard.txt"))).constData()),
+            0);
+        writeFile(mFolder->file(QStringLiteral("Nomrel.mdb-journal")), "journal");
+        for (const QString& name : {mFolder->eventDatabase(), mFolder->path() + QStringLiteral("/./zepta.mdb"),
+                 mFolder->file(QStringLiteral("soft.txt")), mFolder->file(QStringLiteral("hard.txt")),
+                 mFolder->file(QStringLiteral("Nomrel.mdb-journal"))})
+            exportTo(name, -1);
         QCOMPARE(contents(mFolder->eventDatabase()), events);
         QCOMPARE(contents(mFolder->applicationDatabase()), application);
+        QCOMPARE(contents(mFolder->file(QStringLiteral("Nomrel.mdb-journal"))), QByteArray("journal"));
+        QFile::remove(mFolder->file(QStringLiteral("Nomrel.mdb-journal")));
+
+        // An event database that cannot be read leaves the header line.
+        QVERIFY(QFile::rename(mFolder->eventDatabase(), mFolder->file(QStringLiteral("away.mdb"))));
+        exportTo(target(), -1);
+        QCOMPARE(contents(target()), kHeader);
+        QVERIFY(QFile::rename(mFolder->file(QStringLiteral("away.mdb")), mFolder->eventDatabase()));
 
         // A read-only file keeps its contents.
         writeFile(target(), "keep me\r\n");

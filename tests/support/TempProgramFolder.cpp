@@ -57,6 +57,7 @@ TempProgramFolder::TempProgramFolder()
         auto events = db::Connection::openFile(eventDatabase(), db::Connection::Mode::Create);
         nomrel::ensureSchema(events);
     }
+    QFile::copy(sourceFile(QStringLiteral("data/help/Zepta.html")), file(QStringLiteral("Zepta.html")));
     QDir().mkpath(file(QStringLiteral("Icons")));
     const QDir icons(builtIconsFolder());
     for (const QString& icon : icons.entryList(QDir::Files))

@@ -16,8 +16,8 @@ class Component;
 
 // A fresh program folder for one test, never the build's program folder
 // (that one is the user's): zepta.mdb built from data/zepta.sql, Nomrel.mdb
-// made empty from the receiver component's own schema, and a copy of the
-// icons. Driver's program folder, both connection strings and a component
+// made empty from the receiver component's own schema, copies of the icons
+// and the help. Driver's program folder, both connection strings and a component
 // with scripted receivers (and the real event objects and data link) point at
 // it. A message box, a save dialog, help or a beep that the test did not
 // script fails the test (beeps are counted instead). Every process-wide
