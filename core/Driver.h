@@ -85,8 +85,4 @@ void Export_Events_To_File(const QString& path);
 std::int32_t Count_Saved_Events();
 void Delete_All_Events();
 
-// ---- start-up (in the windows' library) --------------------------------------
-
-void Main();
-
 } // namespace Driver

@@ -1,9 +1,9 @@
 // Capture and tracking in the main window, recording into the real event
 // database of a temporary program folder.
 
-#include "capture/frmZEPTA.h"
-#include "config/frmConfig.h"
 #include "core/Driver.h"
+#include "gui/frmConfig.h"
+#include "gui/frmZEPTA.h"
 #include "platform/Db.h"
 #include "support/ScriptedMessages.h"
 #include "support/ScriptedReceiver.h"

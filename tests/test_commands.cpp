@@ -1,10 +1,10 @@
 // The main window's menu commands: Save Data, Delete Data, Exit, Contents,
 // About.
 
-#include "capture/EventIcon.h"
-#include "capture/frmZEPTA.h"
 #include "core/Driver.h"
-#include "info/frmSplash.h"
+#include "gui/EventIcon.h"
+#include "gui/frmSplash.h"
+#include "gui/frmZEPTA.h"
 #include "platform/Db.h"
 #include "platform/QtPresenters.h"
 #include "platform/SharedWindow.h"

@@ -1,9 +1,9 @@
 // The configuration dialog and the "Con&figure" command, on a real copy of the
 // application database.
 
-#include "capture/frmZEPTA.h"
-#include "config/frmConfig.h"
 #include "core/Driver.h"
+#include "gui/frmConfig.h"
+#include "gui/frmZEPTA.h"
 #include "platform/Db.h"
 #include "support/ScriptedMessages.h"
 #include "support/ScriptedReceiver.h"

@@ -2,8 +2,8 @@
 // by `nomrel simulate`: live values in the GPS frame, an event saved with the
 // receiver's reading, and the device going away.
 
-#include "capture/EventIcon.h"
-#include "capture/frmZEPTA.h"
+#include "gui/EventIcon.h"
+#include "gui/frmZEPTA.h"
 #include "nomrel/Component.h"
 #include "platform/Db.h"
 #include "support/ScriptedMessages.h"

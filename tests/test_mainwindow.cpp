@@ -1,9 +1,9 @@
 // The main window: menus by storage mode, the GPS display, the event palette,
 // the choice of a slot by focus and click, and the notes box.
 
-#include "capture/EventIcon.h"
-#include "capture/frmZEPTA.h"
 #include "core/Driver.h"
+#include "gui/EventIcon.h"
+#include "gui/frmZEPTA.h"
 #include "support/ScriptedMessages.h"
 #include "support/ScriptedReceiver.h"
 #include "support/TempProgramFolder.h"

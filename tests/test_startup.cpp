@@ -1,9 +1,10 @@
 // Start-up: the splash window in both modes, and the order of Main.
 
-#include "capture/frmZEPTA.h"
+#include "app/Main.h"
 #include "core/Driver.h"
 #include "gps/Component.h"
-#include "info/frmSplash.h"
+#include "gui/frmSplash.h"
+#include "gui/frmZEPTA.h"
 #include "support/ErrorOf.h"
 #include "support/ScriptedMessages.h"
 #include "support/ScriptedReceiver.h"

@@ -1,6 +1,6 @@
 // A tiny program for test_uncaught_error: an event handler throws and nothing
 // catches it, as an unexpected failure of the program would.
-#include "core/ZeptaApplication.h"
+#include "app/ZeptaApplication.h"
 #include "platform/Error.h"
 #include "platform/UserInterface.h"
 

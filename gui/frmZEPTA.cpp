@@ -1,8 +1,8 @@
-#include "capture/frmZEPTA.h"
+#include "gui/frmZEPTA.h"
 
-#include "capture/EventIcon.h"
 #include "gps/Component.h"
-#include "info/Branding.h"
+#include "gui/Branding.h"
+#include "gui/EventIcon.h"
 #include "platform/Twips.h"
 
 #include <QAction>

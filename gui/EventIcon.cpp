@@ -1,4 +1,4 @@
-#include "capture/EventIcon.h"
+#include "gui/EventIcon.h"
 
 #include <QFocusEvent>
 #include <QImageReader>

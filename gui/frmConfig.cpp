@@ -1,4 +1,4 @@
-#include "config/frmConfig.h"
+#include "gui/frmConfig.h"
 
 #include "core/Driver.h"
 #include "platform/Db.h"

@@ -1,7 +1,8 @@
-#include "capture/frmZEPTA.h"
+#include "gui/frmZEPTA.h"
 
 #include "core/Driver.h"
-#include "info/frmSplash.h"
+#include "gui/frmConfig.h"
+#include "gui/frmSplash.h"
 #include "platform/Error.h"
 #include "platform/UserInterface.h"
 
@@ -21,6 +22,19 @@ QString firstExportPath()
     return QDir(folder).filePath(QStringLiteral("zepta.txt"));
 }
 } // namespace
+
+// The dialog reports nothing back: however it was closed, the window reads
+// the stored settings again, which is how the menus, the palette and the
+// receiver follow what was saved.
+void frmZEPTA::menu_Configure_Click()
+{
+    frmConfig::instance().exec();
+    // The dialog has no owner window, so nothing hands the keyboard back to
+    // this one when it closes: take it back, or the shortcuts stop working.
+    activateWindow();
+    Update_Form_per_Options();
+    Update_GPS_per_Options();
+}
 
 // "&Save Data": the dialog's own errors end the command silently; the export
 // reports its outcome itself.

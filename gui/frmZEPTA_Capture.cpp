@@ -1,4 +1,4 @@
-#include "capture/frmZEPTA.h"
+#include "gui/frmZEPTA.h"
 
 #include "platform/Error.h"
 #include "platform/NumberText.h"

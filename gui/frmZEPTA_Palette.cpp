@@ -1,6 +1,6 @@
-#include "capture/frmZEPTA.h"
+#include "gui/frmZEPTA.h"
 
-#include "capture/EventIcon.h"
+#include "gui/EventIcon.h"
 #include "platform/NumberText.h"
 
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "core/ZeptaApplication.h"
+#include "app/ZeptaApplication.h"
 
 #include "platform/Error.h"
 #include "platform/SharedWindow.h"

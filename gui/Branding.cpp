@@ -1,4 +1,4 @@
-#include "info/Branding.h"
+#include "gui/Branding.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,8 +1,9 @@
-#include "core/Driver.h"
+#include "app/Main.h"
 
-#include "capture/frmZEPTA.h"
+#include "core/Driver.h"
 #include "gps/Component.h"
-#include "info/frmSplash.h"
+#include "gui/frmSplash.h"
+#include "gui/frmZEPTA.h"
 
 #include <QVariant>
 

@@ -1,6 +1,6 @@
-#include "info/frmSplash.h"
+#include "gui/frmSplash.h"
 
-#include "info/Branding.h"
+#include "gui/Branding.h"
 #include "platform/Twips.h"
 
 #include <QCloseEvent>
