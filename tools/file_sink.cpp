@@ -1,5 +1,6 @@
 #include "tools/file_sink.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace listener
 {

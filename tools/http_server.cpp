@@ -5,14 +5,17 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <unordered_set>
+#include <utility>
 
 namespace listener
 {
@@ -43,7 +46,7 @@ struct Exchange {
     QByteArray path;
     QByteArray idempotencyKey;
     QByteArray body;
-    std::size_t reserved = 0; // of the servers's body budget
+    std::size_t reserved = 0; // of the server's body budget
     Outcome outcome;
     Conn* conn = nullptr;
 };

@@ -6,7 +6,6 @@
 #include <QXmlStreamReader>
 
 #include <cmath>
-#include <limits>
 
 namespace listener
 {
