@@ -153,22 +153,39 @@ private slots:
             QStringLiteral("127.0.0.1"));
     }
 
-    // Down: 503 with Retry-After, nothing claimed. Back: a retrying client
-    // gets 200 within seconds, from the same listener process.
-    void databaseDownThenUp()
+    // Down or refusing: 503 with Retry-After, nothing claimed. Back: a
+    // retrying client gets 200 within seconds, from the same listener process.
+    void databaseAwayThenBack_data()
     {
+        QTest::addColumn<bool>("down");
+        QTest::newRow("server down") << true;
+        QTest::newRow("insert refused") << false;
+    }
+    void databaseAwayThenBack()
+    {
+        QFETCH(bool, down);
         ListenerProcess listener({QStringLiteral("--pg"), mPg->conninfo()});
         QVERIFY2(listener.isRunning(), qPrintable(listener.error()));
-        QByteArray id;
-        const QByteArray document = eventDocument(&id, QString(), 1.0, 101, QStringLiteral("outage"));
-        QVERIFY2(mPg->stop(), qPrintable(mPg->error()));
+        const QString clientId = QStringLiteral("away %1").arg(down);
+        const QByteArray document = eventDocument(nullptr, QString(), 1.0, 101, clientId);
+        if (down)
+            QVERIFY2(mPg->stop(), qPrintable(mPg->error()));
+        else
+            QCOMPARE(mPg->query(QStringLiteral("ALTER TABLE zepta.events ADD CONSTRAINT refusing CHECK (client_id <> "
+                                               "'%1')")
+                                    .arg(clientId)),
+                QString());
         const HttpAnswer refused = postTo(listener.port(), document);
-        QVERIFY2(mPg->start(), qPrintable(mPg->error()));
+        if (down)
+            QVERIFY2(mPg->start(), qPrintable(mPg->error()));
+        else
+            mPg->query(QStringLiteral("ALTER TABLE zepta.events DROP CONSTRAINT refusing"));
         QCOMPARE(refused.status, 503);
         QVERIFY(refused.header("Retry-After").toInt() > 0);
         QTRY_COMPARE_WITH_TIMEOUT(postTo(listener.port(), document).status, 200, kWaitMs);
-        QCOMPARE(count(QStringLiteral("outage")), QStringLiteral("1|1"));
-        QVERIFY2(listener.log().contains("database connection restored"), listener.log().constData());
+        QCOMPARE(count(clientId), QStringLiteral("1|1"));
+        if (down)
+            QVERIFY2(listener.log().contains("database connection restored"), listener.log().constData());
     }
 
     // Two listeners share nothing but the database: the same events posted
