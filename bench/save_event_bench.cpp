@@ -184,11 +184,18 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(parser.value(dirOption)));
         return 1;
     }
-    const QDir shipped(QStringLiteral(ZEPTA_PROGRAM_DIR));
-    for (const char* name : {"zepta.mdb", "Nomrel.mdb"})
-        QFile::copy(shipped.filePath(QLatin1String(name)), folder.filePath(QLatin1String(name)));
+    QFile catalogue(QStringLiteral(ZEPTA_SOURCE_DIR "/data/zepta.sql"));
+    if (!catalogue.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(catalogue.fileName()));
+        return 1;
+    }
+    db::Connection::openFile(folder.filePath(QStringLiteral("zepta.mdb")), db::Connection::Mode::Create)
+        .execute(QString::fromUtf8(catalogue.readAll()));
     const QString bareDatabase = folder.filePath(QStringLiteral("bare.mdb"));
-    QFile::copy(shipped.filePath(QStringLiteral("Nomrel.mdb")), bareDatabase);
+    for (const QString& path : {folder.filePath(QStringLiteral("Nomrel.mdb")), bareDatabase}) {
+        auto events = db::Connection::openFile(path, db::Connection::Mode::Create);
+        nomrel::ensureSchema(events);
+    }
 
     int boxes = 0;
     setMessagePresenter([&boxes](const Message& message) {

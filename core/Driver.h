@@ -7,11 +7,14 @@
 #include "gps/EventObject.h"
 #include "gps/Reading.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 namespace Driver
 {
@@ -54,6 +57,8 @@ QString Default_Parameter_Value(const QString& name);
 // key and value) and the key's default is used. No stored setting ends the
 // program.
 QString Usable_Parameter_Value(const QString& name, const std::function<bool(const QString&)>& usable = {});
+// Several settings read at one moment, in one query, each as above.
+QStringList Usable_Parameter_Values(const QStringList& names);
 // A yes/no setting (boolean parameter text), read the same way.
 bool Usable_Boolean_Parameter(const QString& name);
 
@@ -69,7 +74,21 @@ using SlotTexts = std::array<QString, kPaletteSlots>;
 
 void Load_Event_Mappings(std::int16_t category, SlotTypes& eventTypes, SlotTexts& names, SlotTexts& icons);
 QString Get_Event_Category_Name(std::int16_t category);
+// Every category (EVENT_CATEGORY_ID, EVENT_CATEGORY_NAME) in the order
+// "SELECT * FROM EVENT_CATEGORIES" returns them, for the dialog's list.
+QList<std::pair<std::int32_t, QString>> Get_Event_Categories();
 QString Get_Event_Type_Name(std::int16_t eventType);
+
+// While one lives, Get_Event_Type_Name keeps each name after its first lookup
+// (an export asks once per event); a type without a row still fails.
+class EventTypeNamesKept
+{
+public:
+    EventTypeNamesKept();
+    ~EventTypeNamesKept();
+    EventTypeNamesKept(const EventTypeNamesKept&) = delete;
+    EventTypeNamesKept& operator=(const EventTypeNamesKept&) = delete;
+};
 
 // ---- event recording and XML posting -----------------------------------------
 

@@ -14,7 +14,7 @@
 //                 the digit count (1E-05, 1.5E+20); negative zero as 0
 //   date and time #yyyy-mm-dd hh:mm:ss#, #yyyy-mm-dd# when the time is
 //                 midnight, #hh:mm:ss# on the zero date 1899-12-30 (midnight
-//                 of the zero date is #00:00:00#)
+//                 of the zero date is #00:00:00#), in UTC as stored
 //   true, false   #TRUE#, #FALSE#
 //   Null          #NULL#
 // Every value the data layer gives has one of these kinds, so no item is ever
@@ -27,13 +27,14 @@
 #include "platform/UserInterface.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <limits>
 #include <optional>
 
@@ -49,8 +50,6 @@ constexpr int kWriteChunk = 1 << 20;
 
 const char* const kColumns[] = {"GEOCODED_EVENT_ID", "NAME", "OBSERVER_MONIKER", "EVENT_TYPE_ID", "EVENT_TYPE_NAME",
     "GPS_READING_ID", "GMT", "LATITUDE", "LONGITUDE", "SPEED", "DIRECTION", "LOCKED", "NOTES"};
-
-const QDate kZeroDate(1899, 12, 30);
 
 // One data line being built; appended to the file's buffer only when whole.
 class Line
@@ -97,27 +96,23 @@ public:
         mOut.append(digits, static_cast<int>(result.ptr - digits));
     }
 
-    void dateTime(const QDateTime& value)
+    void dateTime(const db::Timestamp& value)
     {
         separator();
-        const QDateTime utc = value.toUTC();
-        const QDate date = utc.date();
-        const QTime time = utc.time();
         // Seconds are the finest unit written; a value is midnight when its
         // written time is.
-        const bool midnight = time.hour() == 0 && time.minute() == 0 && time.second() == 0;
-        QString body;
-        if (date == kZeroDate)
-            body = time.toString(QStringLiteral("HH:mm:ss"));
-        else if (midnight)
-            body = date.toString(QStringLiteral("yyyy-MM-dd"));
+        char text[24];
+        int length = 0;
+        if (value.onZeroDate())
+            length = std::snprintf(text, sizeof text, "#%02d:%02d:%02d#", value.hour, value.minute, value.second);
+        else if (value.atMidnight())
+            length = std::snprintf(text, sizeof text, "#%04d-%02d-%02d#", value.year, value.month, value.day);
         else
-            body = utc.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        if (body.isEmpty())
+            length = std::snprintf(text, sizeof text, "#%04d-%02d-%02d %02d:%02d:%02d#", value.year, value.month,
+                value.day, value.hour, value.minute, value.second);
+        if (length <= 0 || length >= static_cast<int>(sizeof text) || value.year > 9999)
             throw ZeptaError(QStringLiteral("Overflow: a date is out of range"));
-        mOut += '#';
-        mOut += body.toLatin1();
-        mOut += '#';
+        mOut.append(text, length);
     }
 
     void boolean(bool value)
@@ -146,7 +141,7 @@ public:
             real(value.realValue(), 15);
             return;
         case db::Value::Kind::DateTime:
-            dateTime(value.dateTimeValue());
+            dateTime(value.timestampValue());
             return;
         case db::Value::Kind::Boolean:
             boolean(value.toBool());
@@ -263,22 +258,35 @@ void writeHeader(QByteArray& out)
     line.end();
 }
 
-void writeEvent(QByteArray& out, const db::Recordset& rows)
+// The view's columns, looked up once per export.
+struct Columns {
+    explicit Columns(const db::Recordset& rows)
+    {
+        int* const indexes[] = {&eventId, &name, &observer, &eventType, &readingId, &gmt, &latitude, &longitude, &speed,
+            &direction, &locked, &notes};
+        const char* const names[] = {"GEOCODED_EVENT_ID", "NAME", "OBSERVER_MONIKER", "EVENT_TYPE_ID", "GPS_READING_ID",
+            "GMT", "LATITUDE", "LONGITUDE", "SPEED", "DIRECTION", "LOCKED", "NOTES"};
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            *indexes[i] = rows.column(QLatin1String(names[i]));
+    }
+    int eventId, name, observer, eventType, readingId, gmt, latitude, longitude, speed, direction, locked, notes;
+};
+
+void writeEvent(QByteArray& out, const db::Recordset& rows, const Columns& c)
 {
-    auto field = [&rows](const char* name) { return rows.field(QLatin1String(name)); };
-    const std::int32_t eventId = field("GEOCODED_EVENT_ID").toInt32();
-    const db::Value name = field("NAME");
-    const db::Value observer = field("OBSERVER_MONIKER");
-    const db::Value eventTypeValue = field("EVENT_TYPE_ID");
+    const std::int32_t eventId = rows.field(c.eventId).toInt32();
+    const db::Value name = rows.field(c.name);
+    const db::Value observer = rows.field(c.observer);
+    const db::Value eventTypeValue = rows.field(c.eventType);
     const std::int32_t eventType = eventTypeValue.toInt32();
-    const std::int32_t readingId = field("GPS_READING_ID").toInt32();
-    const QDateTime gmt = field("GMT").toDateTime();
-    const float latitude = field("LATITUDE").toSingle();
-    const float longitude = field("LONGITUDE").toSingle();
-    const float speed = field("SPEED").toSingle();
-    const float direction = field("DIRECTION").toSingle();
-    const db::Value locked = field("LOCKED");
-    const db::Value notes = field("NOTES");
+    const std::int32_t readingId = rows.field(c.readingId).toInt32();
+    const db::Timestamp gmt = rows.field(c.gmt).toTimestamp();
+    const float latitude = rows.field(c.latitude).toSingle();
+    const float longitude = rows.field(c.longitude).toSingle();
+    const float speed = rows.field(c.speed).toSingle();
+    const float direction = rows.field(c.direction).toSingle();
+    const db::Value locked = rows.field(c.locked);
+    const db::Value notes = rows.field(c.notes);
     const QString eventTypeName = Get_Event_Type_Name(eventTypeValue.toInt16());
 
     const int start = out.size();
@@ -329,8 +337,11 @@ void Export_Events_To_File(const QString& path)
         file->flush();
         if (!rows)
             throw ZeptaError(unreadable);
+        const Columns columns(*rows);
+        // One lookup per row, each type's name read once per export.
+        const EventTypeNamesKept names;
         while (!rows->eof()) {
-            writeEvent(file->buffer(), *rows);
+            writeEvent(file->buffer(), *rows, columns);
             if (count == std::numeric_limits<std::int32_t>::max())
                 throw ZeptaError(QStringLiteral("Overflow"));
             ++count;

@@ -33,12 +33,16 @@ bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading
     const std::unique_ptr<gps::EventObject> event = gps::component().CreateEvent();
     if (!event)
         throw ZeptaError(QStringLiteral("The GPS receiver component cannot create an event object"));
-    event->setClientId(Usable_Parameter_Value(QStringLiteral("CLIENT_ID")));
+    // Both settings in one read: the event is saved with the values stored
+    // at this moment.
+    const QStringList settings
+        = Usable_Parameter_Values({QStringLiteral("CLIENT_ID"), QStringLiteral("DATA_STORAGE_MODE")});
+    event->setClientId(settings.at(0));
     event->setEventType(eventType);
     event->setNotes(notes);
     event->setReading(reading);
 
-    const QString mode = Usable_Parameter_Value(QStringLiteral("DATA_STORAGE_MODE"));
+    const QString& mode = settings.at(1);
     if (mode == QLatin1String("LOCAL"))
         return Save_Event_Local(*event);
     if (mode == QLatin1String("XML"))

@@ -59,7 +59,7 @@ QString eventDatabasePath() { return programFolder() + QStringLiteral("/Nomrel.m
 // row. The name is bound, not spliced into the text.
 QString Get_Parameter_Value(const QString& name)
 {
-    db::Connection connection(applicationConnectionString());
+    db::Connection connection(applicationConnectionString(), db::Connection::Mode::ReadOnly);
     db::Recordset rows = connection.open(kParameterQuery, {db::Value::text(name)});
     return rows.field(QStringLiteral("PARAMETER_VALUE")).toString();
 }
@@ -111,25 +111,84 @@ void tellOnce(const QString& name, const QString& problem, const QString& fallba
 }
 } // namespace
 
-QString Usable_Parameter_Value(const QString& name, const std::function<bool(const QString&)>& usable)
+namespace
+{
+// What reading a setting gave: its value, or why there is none.
+struct Reading {
+    QString value;
+    QString failure;
+};
+
+QString usableValue(const QString& name, const Reading& reading, const std::function<bool(const QString&)>& usable)
 {
     const QString fallback = Default_Parameter_Value(name);
-    QString value;
-    try {
-        value = Get_Parameter_Value(name);
-    } catch (const ZeptaError& error) {
+    if (!reading.failure.isNull()) {
         tellOnce(name,
             QStringLiteral("The setting %1 cannot be read from %2: %3.")
-                .arg(name, db::dataSourceOf(applicationConnectionString()), error.message()),
+                .arg(name, db::dataSourceOf(applicationConnectionString()), reading.failure),
             fallback);
         return fallback;
     }
-    if (usable && !usable(value)) {
-        tellOnce(
-            name, QStringLiteral("The setting %1 holds %2, which Zepta cannot use.").arg(name, shown(value)), fallback);
+    if (usable && !usable(reading.value)) {
+        tellOnce(name,
+            QStringLiteral("The setting %1 holds %2, which Zepta cannot use.").arg(name, shown(reading.value)),
+            fallback);
         return fallback;
     }
-    return value;
+    return reading.value;
+}
+} // namespace
+
+QString Usable_Parameter_Value(const QString& name, const std::function<bool(const QString&)>& usable)
+{
+    Reading reading;
+    try {
+        reading.value = Get_Parameter_Value(name);
+    } catch (const ZeptaError& error) {
+        reading.failure = error.message();
+    }
+    return usableValue(name, reading, usable);
+}
+
+QStringList Usable_Parameter_Values(const QStringList& names)
+{
+    QHash<QString, Reading> readings;
+    QString failure;
+    try {
+        QStringList placeholders;
+        db::Params params;
+        for (const QString& name : names) {
+            placeholders << QStringLiteral("?");
+            params.push_back(db::Value::text(name));
+        }
+        db::Connection connection(applicationConnectionString(), db::Connection::Mode::ReadOnly);
+        db::Recordset rows = connection.open(QStringLiteral("SELECT PARAMETER_NAME, PARAMETER_VALUE FROM CONFIGURATION "
+                                                            "WHERE PARAMETER_NAME IN (%1) ORDER BY rowid")
+                                                 .arg(placeholders.join(QLatin1String(", "))),
+            params);
+        for (; !rows.eof(); rows.moveNext()) {
+            const QString name = rows.field(0).toString();
+            if (readings.contains(name))
+                continue; // the first row of a name counts
+            Reading reading;
+            try {
+                reading.value = rows.field(1).toString();
+            } catch (const ZeptaError& error) {
+                reading.failure = error.message();
+            }
+            readings.insert(name, reading);
+        }
+    } catch (const ZeptaError& error) {
+        failure = error.message();
+    }
+    QStringList values;
+    for (const QString& name : names) {
+        Reading reading = readings.value(name);
+        if (!readings.contains(name))
+            reading.failure = failure.isNull() ? QStringLiteral("no row holds it") : failure;
+        values << usableValue(name, reading, {});
+    }
+    return values;
 }
 
 bool Usable_Boolean_Parameter(const QString& name)

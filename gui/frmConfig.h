@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/SharedWindow.h"
+#include "platform/UpDown.h"
 
 #include <QDialog>
 
@@ -12,63 +13,6 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-class QToolButton;
-
-// An up-down control bound to a text box: each step writes the new number
-// into the box as its text, so the box's own change handling runs as it does
-// for typing. A step counts from the number the box shows (text it cannot
-// read counts as 0, as the interval check counts it) and stops at the ends of
-// the range, so the control itself never writes a number outside it.
-class UpDown : public QWidget
-{
-    Q_OBJECT
-public:
-    UpDown(QLineEdit* buddy, QWidget* parent);
-
-    void setRange(int minimum, int maximum);
-    void setIncrement(int increment);
-    int minimum() const { return mMinimum; }
-    int maximum() const { return mMaximum; }
-    int increment() const { return mIncrement; }
-
-    void stepUp() { step(mIncrement); }
-    void stepDown() { step(-mIncrement); }
-
-    QToolButton* upButton = nullptr;
-    QToolButton* downButton = nullptr;
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    void step(int delta);
-
-    QLineEdit* mBuddy;
-    int mMinimum = 0;
-    int mMaximum = 100;
-    int mIncrement = 1;
-};
-
-// Limits what the user types into a box to a number of characters, like a
-// text box's maximum length, without cutting a longer text that the program
-// puts there: a stored value is shown and saved whole, and the user may still
-// shorten it. An edit that would make the text longer than both the limit and
-// the text before it is undone.
-class TypedLengthLimit : public QObject
-{
-    Q_OBJECT
-public:
-    TypedLengthLimit(QLineEdit* box, int maximum);
-    int maximum() const { return mMaximum; }
-
-private:
-    void edited(const QString& text);
-
-    QLineEdit* mBox;
-    int mMaximum;
-    QString mBefore; // the box's text before the edit being checked
-    int mCursorBefore = 0;
-};
 
 // The configuration dialog: views, checks, defaults and saves the eleven
 // configuration parameters. Shown modally by the main window's "Con&figure".
@@ -143,6 +87,9 @@ private:
     void buildGpsPage(QWidget* page);
     void buildDataStoragePage(QWidget* page);
     void setTabOrderByReading();
+    // Captions follow the storage mode in the system's grey-text or
+    // window-text colour; only the caption's own palette changes.
+    static void setCaptionColour(QWidget* caption, const QColor& colour);
     void Unload_Form();
 
     bool mInExec = false;

@@ -3,6 +3,7 @@
 #include "gps/Component.h"
 #include "gui/Branding.h"
 #include "gui/EventIcon.h"
+#include "platform/TextLimits.h"
 #include "platform/Twips.h"
 
 #include <QAction>
@@ -34,50 +35,6 @@ QFont arial(double points, bool bold = false)
 }
 
 constexpr int kNotesMaxLength = 255;
-
-// A plain-text box that holds at most maxLength characters: typing beyond it
-// does nothing, and a paste is cut to what still fits (the text after the
-// insertion point is kept).
-void limitLength(QPlainTextEdit* edit, int maxLength)
-{
-    struct LastChange {
-        int position = 0;
-        int added = 0;
-    };
-    auto last = std::make_shared<LastChange>();
-    QObject::connect(
-        edit->document(), &QTextDocument::contentsChange, edit, [last](int position, int /*removed*/, int added) {
-            *last = {position, added};
-        });
-    QObject::connect(edit, &QPlainTextEdit::textChanged, edit, [edit, maxLength, last] {
-        QTextDocument* document = edit->document();
-        const int length = document->characterCount() - 1; // without the closing paragraph mark
-        if (length <= maxLength)
-            return;
-        // Cut the excess from the end of the text just inserted, or from the
-        // end of the text when it was too long already.
-        int end = last->position + last->added;
-        if (last->added <= 0 || end > length)
-            end = length;
-        int start = std::max(end - (length - maxLength), 0);
-        if (start > 0 && document->characterAt(start - 1).isHighSurrogate())
-            --start; // never split a surrogate pair
-        QTextCursor cursor(document);
-        cursor.joinPreviousEditBlock();
-        cursor.setPosition(start);
-        cursor.setPosition(end, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-        cursor.endEditBlock();
-        if (length - (end - start) > maxLength) {
-            int keep = maxLength;
-            if (document->characterAt(keep - 1).isHighSurrogate())
-                --keep;
-            cursor.setPosition(keep);
-            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-        }
-    });
-}
 
 // Asks for the input focus when the window is first shown, so the first icon
 // takes it (and is chosen) also where no window manager hands it over.
@@ -217,7 +174,7 @@ void frmZEPTA::buildLayout()
     Notes->setObjectName(QStringLiteral("Notes"));
     Notes->setGeometry(twips::rect(240, 4680, 6255, 1095));
     Notes->setTabChangesFocus(true);
-    limitLength(Notes, kNotesMaxLength);
+    limitPlainTextLength(Notes, kNotesMaxLength);
 
     auto makeButton = [client](const char* name, const QString& caption, const QRect& place, bool arialFont) {
         auto* button = new QPushButton(caption, client);

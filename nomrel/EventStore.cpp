@@ -45,7 +45,9 @@ std::int32_t EventStore::Store()
     if (!mReading.gmt.isValid())
         throw ZeptaError(QStringLiteral("The event's GPS reading has no time"));
     db::Connection connection(DataLink().connectionString());
-    ensureSchema(connection);
+    // The tables are checked once per opened database, not on every save.
+    if (connection.firstUse("nomrel schema"))
+        ensureSchema(connection);
     db::Connection::Transaction transaction(connection);
     connection.execute(QStringLiteral("INSERT INTO GPS_READINGS (GMT, LATITUDE, LONGITUDE, SPEED, DIRECTION, "
                                       "ALTITUDE, FIX_QUALITY, SATELLITES, HDOP, LOCKED) "

@@ -153,6 +153,17 @@ private slots:
         QCOMPARE(contents(target()), expected);
     }
 
+    // A thousand events of every kind come out byte for byte as they always
+    // have (the file was written by the export before it was made faster).
+    void thousandEventsAsBefore()
+    {
+        QFile sql(sourceFile(QStringLiteral("tests/data/export/thousand_events.sql")));
+        QVERIFY(sql.open(QIODevice::ReadOnly));
+        mFolder->execEvents(QString::fromUtf8(sql.readAll()));
+        exportTo(target(), 1000);
+        QCOMPARE(contents(target()), contents(sourceFile(QStringLiteral("tests/data/export/thousand_events.txt"))));
+    }
+
     // A row that cannot be written stops the export there: the file keeps
     // the header and the rows before it.
     void badRowKeepsTheLinesBeforeIt_data()

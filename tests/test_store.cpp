@@ -1,9 +1,9 @@
-// The configuration store and the shipped application database.
+// The configuration store and the shipped application database (the data
+// layer under it has its own tests, test_db).
 
 #include "core/Driver.h"
 #include "platform/Db.h"
 #include "platform/Error.h"
-#include "platform/NumberText.h"
 #include "support/ErrorOf.h"
 #include "support/TempProgramFolder.h"
 
@@ -27,18 +27,6 @@ class TestStore : public QObject
 private slots:
     void init() { mFolder.emplace(); }
     void cleanup() { mFolder.reset(); }
-
-    void connectionStringsKeepTheirForm()
-    {
-        const QString s = Driver::connectionStringFor(QStringLiteral("/opt/zepta"), QStringLiteral("zepta.mdb"));
-        QCOMPARE(
-            s, QStringLiteral("Provider=SQLite;Password=;Data Source=/opt/zepta/zepta.mdb;Persist Security Info=True"));
-        QVERIFY(s.contains(QLatin1String(";Password=;")));
-        QVERIFY(s.endsWith(QLatin1String(";Persist Security Info=True")));
-        QCOMPARE(db::dataSourceOf(s), QStringLiteral("/opt/zepta/zepta.mdb"));
-        QCOMPARE(db::dataSourceOf(QStringLiteral("data source = /a b/c.mdb ;x=y")), QStringLiteral("/a b/c.mdb"));
-        QVERIFY(!errorOf([] { db::dataSourceOf(QStringLiteral("Provider=SQLite;Password=")); }).isEmpty());
-    }
 
     void writtenValueIsReadBack()
     {
@@ -170,43 +158,6 @@ private slots:
             QVERIFY2(QFile::exists(builtIconsFolder() + QLatin1Char('/') + icon), qPrintable(icon));
         }
         QVERIFY(QFile::exists(builtIconsFolder() + QStringLiteral("/not_found.ico")));
-    }
-
-    void numberTextFollowsThePlatformConversion()
-    {
-        QCOMPARE(numtext::toInt16(QStringLiteral(" 42 ")), std::int16_t(42));
-        QCOMPARE(numtext::toInt16(QStringLiteral("2.5")), std::int16_t(2));
-        QCOMPARE(numtext::toInt16(QStringLiteral("3.5")), std::int16_t(4));
-        QCOMPARE(numtext::toInt16(QStringLiteral("-2.5")), std::int16_t(-2));
-        QCOMPARE(numtext::toInt32(QStringLiteral("30")) * 1000, 30000);
-        QVERIFY(errorOf([] { numtext::toInt16(QStringLiteral("32768")); }).contains(QLatin1String("Overflow")));
-        QVERIFY(errorOf([] { numtext::toInt16(QStringLiteral("abc")); }).contains(QLatin1String("Type mismatch")));
-        QVERIFY(errorOf([] { numtext::toInt16(QString()); }).contains(QLatin1String("Type mismatch")));
-        QVERIFY(numtext::toBoolean(QStringLiteral("TRUE")));
-        QVERIFY(numtext::toBoolean(QStringLiteral("-1")));
-        QVERIFY(!numtext::toBoolean(QStringLiteral("0")));
-        QVERIFY(!numtext::toBoolean(QStringLiteral("false")));
-        QVERIFY(errorOf([] { numtext::toBoolean(QStringLiteral("maybe")); }).contains(QLatin1String("Type mismatch")));
-    }
-
-    void valuesKeepTheirTypes()
-    {
-        auto c = db::Connection::openFile(mFolder->file(QStringLiteral("types.db")), db::Connection::Mode::Create);
-        c.execute(QStringLiteral("CREATE TABLE T (D DATETIME, B BOOLEAN, R DOUBLE, I INTEGER, S TEXT)"));
-        c.execute(QStringLiteral("INSERT INTO T VALUES (?, ?, ?, ?, ?)"),
-            {db::Value::dateTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC)), db::Value::boolean(true),
-                db::Value::real(-78.5), db::Value::integer(7), db::Value::null()});
-        auto rows = c.open(QStringLiteral("SELECT * FROM T"));
-        QCOMPARE(rows.field(QStringLiteral("D")).kind(), db::Value::Kind::DateTime);
-        QCOMPARE(rows.field(QStringLiteral("D")).toDateTime(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
-        QCOMPARE(rows.field(QStringLiteral("b")).kind(), db::Value::Kind::Boolean);
-        QCOMPARE(rows.field(QStringLiteral("R")).toDouble(), -78.5);
-        QCOMPARE(rows.field(QStringLiteral("I")).toInt16(), std::int16_t(7));
-        QVERIFY(rows.field(QStringLiteral("S")).isNull());
-        QVERIFY(!errorOf([&rows] { rows.field(QStringLiteral("NOPE")); }).isEmpty());
-        rows.moveNext();
-        QVERIFY(rows.eof());
-        QVERIFY(errorOf([&rows] { rows.field(QStringLiteral("D")); }).contains(QLatin1String("No current record")));
     }
 };
 
