@@ -9,10 +9,12 @@ ScriptedMessages::ScriptedMessages()
 
 ScriptedMessages::~ScriptedMessages()
 {
-    if (!mExpected.isEmpty())
-        qWarning("%d expected message box(es) were never shown, first: %s", int(mExpected.size()),
-            qPrintable(mExpected.first().title));
     setMessagePresenter(std::move(mPrevious));
+    if (!mExpected.isEmpty())
+        QTest::qFail(qPrintable(QStringLiteral("%1 expected message box(es) never shown, first \"%2\"")
+                                    .arg(mExpected.size())
+                                    .arg(mExpected.first().title)),
+            __FILE__, __LINE__);
 }
 
 ScriptedMessages& ScriptedMessages::expect(const QString& subject, MessageAnswer answer)

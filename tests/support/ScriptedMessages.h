@@ -7,8 +7,8 @@
 
 // Replaces the message boxes for one test. Each box the code shows must have
 // been expected, in order, with the answer to give; an unexpected box fails
-// the test at once, and an expected box never shown fails it at the end.
-// Every box shown is also recorded.
+// the test at once, and an expected box never shown fails it when this goes
+// (allShown() checks earlier). Every box shown is also recorded.
 class ScriptedMessages
 {
 public:
@@ -22,8 +22,7 @@ public:
     const Message& last() const { return mShown.last(); }
     int pending() const { return static_cast<int>(mExpected.size()); }
 
-    // Fails the current test when expected boxes were not shown; call at the
-    // end of a test (the destructor only warns, since it cannot fail it).
+    // Whether every expected box has been shown by now.
     bool allShown() const;
 
 private:
