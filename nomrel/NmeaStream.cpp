@@ -1,5 +1,6 @@
 #include "nomrel/NmeaStream.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace nomrel::nmea
@@ -69,6 +70,7 @@ void FixAssembler::reset()
     mEnder.reset();
     mDate.reset();
     mDateTimeMs = 0;
+    mLastMode = 1;
     mInView = {};
 }
 
@@ -151,11 +153,13 @@ void FixAssembler::apply(const Sentence& sentence)
             mCycle.gnsFix = true;
         else if (s->modes[0] != 0)
             mCycle.gnsNoFix = true;
-        if (s->satellites && !fix.satellitesUsed)
+        // As for GGA, the later sentence wins: a GNS after a GPS-only GGA
+        // counts the satellites of every system.
+        if (s->satellites)
             fix.satellitesUsed = s->satellites;
-        if (s->hdop && !fix.hdop)
+        if (s->hdop)
             fix.hdop = s->hdop;
-        if (s->altitude && !fix.altitude)
+        if (s->altitude)
             fix.altitude = s->altitude;
     } else if (const auto* s = std::get_if<Zda>(&sentence.data)) {
         if (s->date)
@@ -181,18 +185,22 @@ Fix FixAssembler::resolve()
     // A quality above 0 with no satellites used says nothing either way.
     const bool fixQuality = (fix.quality && *fix.quality > 0 && fix.satellitesUsed != 0) || c.gnsFix;
     const bool noFixQuality = (fix.quality && *fix.quality == 0) || (!fix.quality && c.gnsNoFix);
+    // A GGA with a fix and an altitude is a 3D fix even where the GSA says 2D
+    // (receivers that send GSA for one system only); a GSA can raise a GGA
+    // without altitude, or without satellites, to its own mode.
+    const int ggaMode = fixQuality ? (fix.altitude ? 3 : 2) : 0;
     if (voided || noFixQuality)
         fix.mode = 1;
-    else if (c.gsaFixType)
-        fix.mode = *c.gsaFixType;
-    else if (fixQuality && fix.altitude)
-        fix.mode = 3;
-    else if (fixQuality || c.rmcStatus == 'A' || c.gllStatus == 'A')
-        fix.mode = 2;
+    else if (ggaMode > 0 || c.gsaFixType)
+        fix.mode = std::max(ggaMode, c.gsaFixType.value_or(0));
+    else if (c.rmcStatus == 'A' || c.gllStatus == 'A')
+        fix.mode = std::max(2, mLastMode); // a fix, of the kind the last cycle told
     else
         fix.mode = 1;
     fix.valid = fix.mode >= 2 && fix.position.has_value();
     fix.statusKnown = c.rmcStatus != 0 || c.gllStatus != 0 || fix.quality || c.gsaFixType || c.gnsFix || c.gnsNoFix;
+    if (fix.statusKnown)
+        mLastMode = fix.mode;
 
     if (!fix.satellitesUsed && c.gsaSeen)
         fix.satellitesUsed = c.gsaSatellites;

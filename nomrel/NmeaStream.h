@@ -166,6 +166,7 @@ private:
     std::optional<Key> mEnder; // confirmed: ends a cycle
     std::optional<Date> mDate; // last known date
     int mDateTimeMs = 0; // the time of day it came with
+    int mLastMode = 1; // of the last cycle that told whether there is a fix
     // Satellites in view per talker, carried from cycle to cycle (GSV comes
     // less often than once per cycle).
     struct InView {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,8 @@ volatile std::sig_atomic_t gStopSignal = 0;
 
 void onStopSignal(int signal) { gStopSignal = signal; }
 
+} // namespace
+
 void installStopHandlers()
 {
     struct sigaction action {
@@ -43,31 +46,42 @@ void installStopHandlers()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+bool stopRequested() { return gStopSignal != 0; }
+
+bool sleepUntil(const timespec& start, double seconds)
+{
+    timespec deadline = start;
+    const double whole = std::floor(seconds);
+    deadline.tv_sec += static_cast<time_t>(whole);
+    deadline.tv_nsec += static_cast<long>((seconds - whole) * 1e9);
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    while (!gStopSignal) {
+        const int rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+        if (rc == 0)
+            return !gStopSignal;
+        if (rc != EINTR)
+            return false;
+    }
+    return false;
+}
+
+timespec monotonicNow()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+namespace
+{
+
 std::runtime_error systemError(const std::string& what)
 {
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
-
-// An owned file descriptor.
-class Fd
-{
-public:
-    explicit Fd(int fd = -1)
-        : mFd(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (mFd >= 0)
-            ::close(mFd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return mFd; }
-
-private:
-    int mFd;
-};
 
 // A pseudo-terminal. The master side is written; one descriptor of the slave
 // side stays open here, so the terminal lives on while the receiver closes and
@@ -186,35 +200,6 @@ void say(const std::string& text)
 {
     std::printf("nomrel: %s\n", text.c_str());
     std::fflush(stdout);
-}
-
-// Sleeps until `start` + `seconds` on the monotonic clock; false when a stop
-// signal came first.
-bool sleepUntil(const timespec& start, double seconds)
-{
-    timespec deadline = start;
-    const double whole = std::floor(seconds);
-    deadline.tv_sec += static_cast<time_t>(whole);
-    deadline.tv_nsec += static_cast<long>((seconds - whole) * 1e9);
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    while (!gStopSignal) {
-        const int rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-        if (rc == 0)
-            return !gStopSignal;
-        if (rc != EINTR)
-            return false;
-    }
-    return false;
-}
-
-timespec monotonicNow()
-{
-    timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return now;
 }
 
 // Runs `body` with a terminal linked as the options say; reports failures.
@@ -352,52 +337,64 @@ int simulate(const FeedOptions& options)
     });
 }
 
-int replay(const FeedOptions& options, const std::string& file)
+std::vector<std::string> logCycles(const std::string& log)
+{
+    // A sentence bringing a new time of day begins the next cycle. Header
+    // lines ("#...") are not part of what the device sent.
+    std::vector<std::string> cycles(1);
+    std::optional<nmea::TimeOfDay> current;
+    for (std::size_t start = 0; start < log.size();) {
+        std::size_t end = log.find('\n', start);
+        end = end == std::string::npos ? log.size() : end + 1;
+        const std::string_view line(log.data() + start, end - start);
+        start = end;
+        if (line[0] == '#')
+            continue;
+        std::string_view text = line;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.remove_suffix(1);
+        const auto parsed = nmea::parse(text);
+        const auto time = parsed.outcome == nmea::Outcome::Parsed ? parsed.sentence.time() : std::nullopt;
+        if (time && current && *time != *current)
+            cycles.emplace_back();
+        if (time)
+            current = time;
+        cycles.back() += line;
+    }
+    if (cycles.back().empty())
+        cycles.pop_back();
+    return cycles;
+}
+
+bool readLog(const std::string& file, std::vector<std::string>& cycles)
 {
     std::ifstream input(file, std::ios::binary);
     if (!input) {
         std::fprintf(stderr, "nomrel: cannot open %s: %s\n", file.c_str(), std::strerror(errno));
+        return false;
+    }
+    cycles = logCycles(std::string((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>()));
+    if (cycles.empty()) {
+        std::fprintf(stderr, "nomrel: %s holds no NMEA\n", file.c_str());
+        return false;
+    }
+    return true;
+}
+
+int replay(const FeedOptions& options, const std::string& file)
+{
+    std::vector<std::string> cycles;
+    if (!readLog(file, cycles))
         return 1;
-    }
-    const std::string log((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
-
-    // The log's lines with their own line ends; header lines ("#...") are not
-    // part of what the device sent.
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start < log.size();) {
-        std::size_t end = log.find('\n', start);
-        end = end == std::string::npos ? log.size() : end + 1;
-        std::string line = log.substr(start, end - start);
-        if (line[0] != '#')
-            lines.push_back(std::move(line));
-        start = end;
-    }
-
     return withLinkedTerminal(options, [&](PseudoTerminal& terminal) {
         do {
-            // A sentence bringing a new time of day begins the next cycle,
-            // which waits for its turn.
             const timespec wallStart = monotonicNow();
-            std::optional<nmea::TimeOfDay> current;
-            long cycle = 0;
-            for (const std::string& line : lines) {
-                std::string_view text(line);
-                while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-                    text.remove_suffix(1);
-                const auto parsed = nmea::parse(text);
-                const auto time = parsed.outcome == nmea::Outcome::Parsed ? parsed.sentence.time() : std::nullopt;
-                if (time && current && *time != *current) {
-                    ++cycle;
-                    if (!sleepUntil(wallStart, static_cast<double>(cycle) / options.rate))
-                        return;
-                }
-                if (time)
-                    current = time;
-                terminal.write(line);
-                if (gStopSignal)
+            for (std::size_t cycle = 0; cycle < cycles.size(); ++cycle) {
+                if (!sleepUntil(wallStart, static_cast<double>(cycle) / options.rate))
                     return;
+                terminal.write(cycles[cycle]);
             }
-            if (!sleepUntil(wallStart, static_cast<double>(cycle + 1) / options.rate))
+            if (!sleepUntil(wallStart, static_cast<double>(cycles.size()) / options.rate))
                 return;
         } while (options.loop);
         say("end of log");

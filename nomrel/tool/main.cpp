@@ -3,6 +3,7 @@
 //   nomrel decode FILE|-
 //   nomrel replay --folder DIR --port N [--rate HZ] [--loop] FILE
 //   nomrel simulate --folder DIR --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]
+//   nomrel serve --port N [--rate HZ] [--loop] [FILE]
 
 #include "nomrel/NmeaStream.h"
 #include "nomrel/tool/Feed.h"
@@ -27,7 +28,10 @@ int usage()
                "  nomrel replay --folder DIR --port N [--rate HZ] [--loop] FILE\n"
                "      plays FILE on a pseudo-terminal linked as DIR/ports/COMn, HZ fix cycles a second (1)\n"
                "  nomrel simulate --folder DIR --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]\n"
-               "      a generated walk on a pseudo-terminal linked as DIR/ports/COMn\n",
+               "      a generated walk on a pseudo-terminal linked as DIR/ports/COMn\n"
+               "  nomrel serve --port N [--rate HZ] [--loop] [FILE]\n"
+               "      NMEA over TCP on 127.0.0.1 port N (0: any free one): FILE, or the generated walk,\n"
+               "      from its beginning to each client\n",
         stderr);
     return 2;
 }
@@ -59,6 +63,22 @@ void printFix(const nomrel::nmea::Fix& fix)
     }
     if (fix.track) {
         std::snprintf(buffer, sizeof buffer, "\"track\":%.4f", *fix.track);
+        add(buffer);
+    }
+    if (fix.altitude) {
+        std::snprintf(buffer, sizeof buffer, "\"alt\":%.3f", *fix.altitude);
+        add(buffer);
+    }
+    if (fix.quality) {
+        std::snprintf(buffer, sizeof buffer, "\"quality\":%d", *fix.quality);
+        add(buffer);
+    }
+    if (fix.satellitesUsed) {
+        std::snprintf(buffer, sizeof buffer, "\"satellites\":%d", *fix.satellitesUsed);
+        add(buffer);
+    }
+    if (fix.hdop) {
+        std::snprintf(buffer, sizeof buffer, "\"hdop\":%.2f", *fix.hdop);
         add(buffer);
     }
     std::snprintf(buffer, sizeof buffer, "\"mode\":%d,\"valid\":%s", fix.mode, fix.valid ? "true" : "false");
@@ -101,7 +121,9 @@ int decode(const std::vector<std::string>& args)
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-// Options of replay and simulate.
+enum class Feeder { Replay, Simulate, Serve };
+
+// Options of replay, simulate and serve.
 struct FeedArgs {
     nomrel::tool::FeedOptions options;
     std::string file;
@@ -117,9 +139,12 @@ std::optional<double> number(const std::string& text)
     return value;
 }
 
-std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, bool simulate)
+std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, Feeder feeder)
 {
+    const bool simulate = feeder == Feeder::Simulate;
+    const bool serve = feeder == Feeder::Serve;
     FeedArgs result;
+    result.options.port = -1;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&]() -> std::optional<std::string> {
@@ -140,7 +165,7 @@ std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, bool simu
             out = *n;
             return true;
         };
-        if (arg == "--folder") {
+        if (arg == "--folder" && !serve) {
             const auto text = value();
             if (!text)
                 return std::nullopt;
@@ -148,8 +173,10 @@ std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, bool simu
         } else if (arg == "--port") {
             const auto text = value();
             const auto port = text ? number(*text) : std::nullopt;
-            if (!port || *port < 1 || *port > 255 || *port != static_cast<int>(*port)) {
-                std::fprintf(stderr, "nomrel: --port needs a whole number from 1 to 255\n");
+            const int lowest = serve ? 0 : 1;
+            const int highest = serve ? 65535 : 255;
+            if (!port || *port < lowest || *port > highest || *port != static_cast<int>(*port)) {
+                std::fprintf(stderr, "nomrel: --port needs a whole number from %d to %d\n", lowest, highest);
                 return std::nullopt;
             }
             result.options.port = static_cast<int>(*port);
@@ -175,7 +202,10 @@ std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, bool simu
             return std::nullopt;
         }
     }
-    if (result.options.folder.empty() || result.options.port == 0 || (!simulate && result.file.empty())) {
+    const bool complete = serve
+        ? result.options.port >= 0 && (!result.options.loop || !result.file.empty())
+        : !result.options.folder.empty() && result.options.port > 0 && (simulate || !result.file.empty());
+    if (!complete) {
         usage();
         return std::nullopt;
     }
@@ -193,12 +223,16 @@ int main(int argc, char** argv)
     if (command == "decode")
         return decode(args);
     if (command == "replay") {
-        const auto parsed = feedArgs(args, false);
+        const auto parsed = feedArgs(args, Feeder::Replay);
         return parsed ? nomrel::tool::replay(parsed->options, parsed->file) : 2;
     }
     if (command == "simulate") {
-        const auto parsed = feedArgs(args, true);
+        const auto parsed = feedArgs(args, Feeder::Simulate);
         return parsed ? nomrel::tool::simulate(parsed->options) : 2;
+    }
+    if (command == "serve") {
+        const auto parsed = feedArgs(args, Feeder::Serve);
+        return parsed ? nomrel::tool::serve(parsed->options, parsed->file) : 2;
     }
     return usage();
 }
