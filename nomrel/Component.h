@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace nomrel
 {
 
@@ -16,12 +18,15 @@ public:
     QString connectionString() const override;
 };
 
+class Clock;
+
 // The component: receivers resolve their port numbers against the program
-// folder given here (its "ports/COMn" links).
+// folder given here (its "ports/COMn" entries), take their time from the
+// clock given (the system's without one), and each has its monitor window.
 class Component : public gps::Component
 {
 public:
-    explicit Component(QString programFolder);
+    explicit Component(QString programFolder, std::shared_ptr<const Clock> clock = nullptr);
     std::unique_ptr<gps::Receiver> CreateReceiver() override;
     std::unique_ptr<gps::EventObject> CreateEvent() override;
     std::unique_ptr<gps::DataLink> CreateDataLink() override;
@@ -30,6 +35,7 @@ public:
 
 private:
     QString mProgramFolder;
+    std::shared_ptr<const Clock> mClock;
 };
 
 } // namespace nomrel

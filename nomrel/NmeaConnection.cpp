@@ -1,7 +1,6 @@
 #include "nomrel/NmeaConnection.h"
 
 #include <QIODevice>
-#include <QSerialPort>
 
 namespace nomrel
 {
@@ -25,22 +24,12 @@ void NmeaConnection::attach(QIODevice* device)
         return;
     connect(device, &QIODevice::readyRead, this, &NmeaConnection::readAvailable);
     connect(
-        device, &QIODevice::readChannelFinished, this, [this] { lose(QStringLiteral("the device has no more data")); });
+        device, &QIODevice::readChannelFinished, this, [this] { fail(QStringLiteral("the device has no more data")); });
     connect(device, &QObject::destroyed, this, [this] {
         mDevice = nullptr; // being destroyed: nothing left to disconnect
         detach();
         emit deviceLost(QStringLiteral("the device is gone"));
     });
-    if (auto* port = qobject_cast<QSerialPort*>(device)) {
-        connect(port, &QSerialPort::errorOccurred, this, [this, port](QSerialPort::SerialPortError error) {
-            // A read error or a vanished resource ends the device (USB pulled,
-            // the other end of a pseudo-terminal closed).
-            if (error == QSerialPort::ResourceError || error == QSerialPort::DeviceNotFoundError)
-                lose(QStringLiteral("the device was removed (%1)").arg(port->errorString()));
-            else if (error == QSerialPort::ReadError || error == QSerialPort::PermissionError)
-                lose(QStringLiteral("the device cannot be read (%1)").arg(port->errorString()));
-        });
-    }
     if (device->bytesAvailable() > 0)
         readAvailable();
 }
@@ -57,7 +46,7 @@ void NmeaConnection::detach()
     mDecoder.reset();
 }
 
-void NmeaConnection::lose(const QString& reason)
+void NmeaConnection::fail(const QString& reason)
 {
     if (!mDevice)
         return;
@@ -91,7 +80,6 @@ void NmeaConnection::feed(const QByteArray& bytes)
         // A slot may have detached (or even deleted) this connection; what was
         // decoded from the old device is then dropped.
         auto stale = [&] { return !alive || mGeneration != generation; };
-        emit bytesReceived(chunk.size());
         for (std::size_t i = 0; i < sentences.size() && !stale(); ++i)
             emit sentenceReceived(sentences[i].first, sentences[i].second);
         for (std::size_t i = 0; i < fixes.size() && !stale(); ++i)

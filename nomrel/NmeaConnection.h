@@ -16,8 +16,10 @@ namespace nomrel
 {
 
 // The connection layer: reads NMEA from any QIODevice (a serial port, a
-// QBuffer in tests) and reports sentences and one fix per fix cycle. It works
-// on whatever bytes arrive, however they are split.
+// socket, a QBuffer in tests) and reports sentences and one fix per fix cycle.
+// It works on whatever bytes arrive, however they are split. It sees the end
+// of the device's data by itself; any other failure is the business of
+// whoever opened the device, who tells it with fail().
 //
 // Signals are sent after a whole read has been decoded, never from inside the
 // decoder, so a slot may start a nested event loop (a modal box), feed more
@@ -33,6 +35,8 @@ public:
     void attach(QIODevice* device);
     // Stops reading and forgets any partial line and cycle.
     void detach();
+    // The device failed: detaches and sends deviceLost, once, if attached.
+    void fail(const QString& reason);
     QIODevice* device() const { return mDevice; }
 
     // Decodes bytes as if they had been read.
@@ -41,15 +45,13 @@ public:
     nmea::DecodeCounters counters() const { return mDecoder.counters(); }
 
 signals:
-    void bytesReceived(qint64 count);
     void sentenceReceived(const QString& sentence, bool accepted);
     void fixDecoded(const nomrel::nmea::Fix& fix);
-    // The device stopped giving data for good: removed, hung up, closed.
+    // The device stopped giving data for good: at its end, or told by fail().
     void deviceLost(const QString& reason);
 
 private:
     void readAvailable();
-    void lose(const QString& reason);
 
     QIODevice* mDevice = nullptr;
     nmea::Decoder mDecoder;

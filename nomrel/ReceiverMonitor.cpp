@@ -1,7 +1,5 @@
 #include "nomrel/ReceiverMonitor.h"
 
-#include "nomrel/SerialReceiver.h"
-
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QLabel>
@@ -36,23 +34,22 @@ QString qualityText(int quality)
         return QString();
     }
 }
-
-QString dash() { return QStringLiteral("-"); }
 } // namespace
 
-ReceiverMonitor::ReceiverMonitor(const SerialReceiver& receiver, QWidget* parent)
+ReceiverMonitor::ReceiverMonitor(QWidget* parent)
     : QWidget(parent, Qt::Window)
-    , mReceiver(receiver)
 {
     setWindowTitle(QStringLiteral("GPS Monitor"));
     auto* form = new QFormLayout;
     auto row = [this, form](const QString& caption) {
         auto* value = new QLabel(this);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        value->setWordWrap(true);
         form->addRow(caption, value);
         return value;
     };
     lblPort = row(QStringLiteral("Port:"));
+    lblSource = row(QStringLiteral("Source:"));
     lblState = row(QStringLiteral("State:"));
     lblFix = row(QStringLiteral("Fix:"));
     lblPosition = row(QStringLiteral("Position:"));
@@ -72,74 +69,52 @@ ReceiverMonitor::ReceiverMonitor(const SerialReceiver& receiver, QWidget* parent
     layout->addWidget(new QLabel(QStringLiteral("Last sentences received:"), this));
     layout->addWidget(txtSentences, 1);
     resize(560, 420);
-
-    mRefresh.setInterval(1000);
-    connect(&mRefresh, &QTimer::timeout, this, &ReceiverMonitor::refresh);
-    connect(&receiver, &SerialReceiver::statusChanged, this, [this] {
-        if (isVisible())
-            refresh();
-    });
-    refresh();
+    display(ReceiverStatus());
 }
 
-void ReceiverMonitor::showEvent(QShowEvent* event)
+void ReceiverMonitor::display(const ReceiverStatus& s)
 {
-    QWidget::showEvent(event);
-    mRefresh.start();
-    refresh();
-}
+    lblPort->setText(s.settingsApply
+            ? QStringLiteral("COM%1, %2").arg(s.port).arg(s.settings)
+            : QStringLiteral("COM%1 (COM_SETTINGS %2 ignored: a network source has no line settings)")
+                  .arg(s.port)
+                  .arg(s.settings));
+    lblSource->setText(s.source.isEmpty() ? QStringLiteral("-") : QStringLiteral("%1 (%2)").arg(s.source, s.how));
+    lblState->setText(s.stateText);
 
-void ReceiverMonitor::hideEvent(QHideEvent* event)
-{
-    mRefresh.stop();
-    QWidget::hideEvent(event);
-}
-
-void ReceiverMonitor::refresh()
-{
-    const SerialReceiver& r = mReceiver;
-    QString port = QStringLiteral("COM%1, %2").arg(r.port()).arg(r.settings());
-    if (!r.deviceName().isEmpty())
-        port += QStringLiteral(" - %1 (%2)").arg(r.deviceName(), r.portHow());
-    lblPort->setText(port);
-    lblState->setText(r.stateText());
-
-    const bool valid = r.ValidReading();
-    const gps::Reading reading = r.CurrentReading();
-    if (r.hasFix()) {
-        const nmea::Fix& fix = r.lastFix();
+    if (s.lastFix) {
+        const nmea::Fix& fix = *s.lastFix;
         QString text = fix.valid ? QStringLiteral("%1D").arg(fix.mode) : QStringLiteral("No fix");
         if (fix.valid && fix.quality)
             text += QLatin1Char(' ') + qualityText(*fix.quality);
-        if (fix.valid && !valid)
+        if (fix.valid && !s.valid)
             text += QStringLiteral(" (too old)");
         lblFix->setText(text);
     } else {
         lblFix->setText(QStringLiteral("No fix yet"));
     }
-    if (reading.gmt.isValid()) {
+    const gps::Reading& r = s.reading;
+    if (r.gmt.isValid()) {
         lblPosition->setText(QStringLiteral("%1, %2%3")
-                                 .arg(reading.latitude, 0, 'f', 6)
-                                 .arg(reading.longitude, 0, 'f', 6)
-                                 .arg(valid ? QString() : QStringLiteral(" (last known)")));
-        lblTime->setText(reading.gmt.toUTC().toString(Qt::ISODateWithMs));
-        lblMotion->setText(
-            QStringLiteral("%1 m/s, %2\u00b0").arg(reading.speed, 0, 'f', 1).arg(reading.heading, 0, 'f', 1));
-        lblSatellites->setText(
-            QStringLiteral("%1 used, %2 in view").arg(reading.satellitesUsed).arg(reading.satellitesInView));
-        lblHdop->setText(QString::number(reading.hdop, 'f', 1));
+                                 .arg(r.latitude, 0, 'f', 6)
+                                 .arg(r.longitude, 0, 'f', 6)
+                                 .arg(s.valid ? QString() : QStringLiteral(" (last known)")));
+        lblTime->setText(r.gmt.toUTC().toString(Qt::ISODateWithMs));
+        lblMotion->setText(QStringLiteral("%1 m/s, %2\u00b0").arg(r.speed, 0, 'f', 1).arg(r.heading, 0, 'f', 1));
+        lblSatellites->setText(QStringLiteral("%1 used, %2 in view").arg(r.satellitesUsed).arg(r.satellitesInView));
+        lblHdop->setText(QString::number(r.hdop, 'f', 1));
     } else {
         for (QLabel* label : {lblPosition, lblTime, lblMotion, lblSatellites, lblHdop})
-            label->setText(dash());
+            label->setText(QStringLiteral("-"));
     }
-    const nmea::DecodeCounters c = r.counters();
+    const nmea::DecodeCounters& c = s.counters;
     lblCounts->setText(QStringLiteral("%1 decoded, %2 other, %3 bad checksum, %4 malformed, %5 too long")
                            .arg(c.parsed)
                            .arg(c.ignored)
                            .arg(c.badChecksum)
                            .arg(c.malformed)
                            .arg(c.overlong));
-    const QString sentences = r.lastSentences().join(QLatin1Char('\n'));
+    const QString sentences = s.lastSentences.join(QLatin1Char('\n'));
     if (txtSentences->toPlainText() != sentences)
         txtSentences->setPlainText(sentences);
 }

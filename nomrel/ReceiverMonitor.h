@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QTimer>
+#include "nomrel/ReceiverStatus.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -9,20 +10,20 @@ class QPlainTextEdit;
 namespace nomrel
 {
 
-class SerialReceiver;
-
-// The receiver's own small window: the port and its state, the fix, position,
-// satellites, HDOP, what was received and dropped, and the last sentences.
+// The receiver's own small window: the port and its source, the state (with
+// reconnection attempts), the fix, position, satellites, HDOP, what was
+// received and dropped, and the last sentences. It shows a status it is
+// given; it knows nothing of the receiver.
 class ReceiverMonitor : public QWidget
 {
     Q_OBJECT
 public:
-    explicit ReceiverMonitor(const SerialReceiver& receiver, QWidget* parent = nullptr);
+    explicit ReceiverMonitor(QWidget* parent = nullptr);
 
-    // Shows the receiver's present state (also done on each change while shown).
-    void refresh();
+    void display(const nomrel::ReceiverStatus& status);
 
     QLabel* lblPort = nullptr;
+    QLabel* lblSource = nullptr;
     QLabel* lblState = nullptr;
     QLabel* lblFix = nullptr;
     QLabel* lblPosition = nullptr;
@@ -32,14 +33,6 @@ public:
     QLabel* lblHdop = nullptr;
     QLabel* lblCounts = nullptr;
     QPlainTextEdit* txtSentences = nullptr;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-
-private:
-    const SerialReceiver& mReceiver;
-    QTimer mRefresh;
 };
 
 } // namespace nomrel

@@ -1,7 +1,8 @@
 // The main window with the real receiver component on a pseudo-terminal made
 // by `nomrel simulate`: live values in the GPS frame, an event saved with the
-// receiver's reading, and the device going away.
+// receiver's reading, and the device going away and coming back.
 
+#include "ReceiverTesting.h"
 #include "gui/EventIcon.h"
 #include "gui/frmZEPTA.h"
 #include "nomrel/Component.h"
@@ -13,12 +14,10 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QTest>
 
+#include <memory>
 #include <optional>
-
-#include <signal.h>
 
 namespace
 {
@@ -30,33 +29,34 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
     std::optional<TempProgramFolder> mFolder;
+    std::shared_ptr<ManualClock> mClock;
     std::optional<nomrel::Component> mComponent;
-    QProcess mSimulator;
+    std::unique_ptr<ToolProcess> mSimulator;
 
-    QString link() const { return mFolder->file(QStringLiteral("ports/COM1")); }
+    // `nomrel simulate` on COM1 of the folder, once its link is there.
+    bool simulate()
+    {
+        mSimulator = std::make_unique<ToolProcess>(QStringLiteral(NOMREL_TOOL),
+            QStringList {"simulate", "--rate", "10", "--folder", mFolder->path(), "--port", "1"});
+        return mSimulator->firstLine().contains(QLatin1String("linked as"));
+    }
 
 private slots:
     void init()
     {
         mFolder.emplace();
-        // The real component in place of the scripted one.
-        mComponent.emplace(mFolder->path());
+        // The real component in place of the scripted one, on a clock the
+        // test moves.
+        mClock = std::make_shared<ManualClock>();
+        mComponent.emplace(mFolder->path(), mClock);
         gps::setComponent(&*mComponent);
-        mSimulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        mSimulator.start(QStringLiteral(NOMREL_TOOL),
-            {QStringLiteral("simulate"), QStringLiteral("--rate"), QStringLiteral("10"), QStringLiteral("--folder"),
-                mFolder->path(), QStringLiteral("--port"), QStringLiteral("1")});
-        QVERIFY(mSimulator.waitForStarted(kPatience));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link()).isSymLink(), kPatience);
+        QVERIFY(simulate());
     }
 
     void cleanup()
     {
         frmZEPTA::unload();
-        if (mSimulator.state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(mSimulator.processId()), SIGTERM);
-            mSimulator.waitForFinished(kPatience);
-        }
+        mSimulator.reset();
         gps::setComponent(&mFolder->component());
         mComponent.reset();
         mFolder.reset();
@@ -96,23 +96,29 @@ private slots:
         QVERIFY(boxes.allShown());
     }
 
-    void receiverGoingAwayIsReportedOnce()
+    void receiverGoingAwayIsReportedOnceAndComesBack()
     {
         ScriptedMessages boxes;
         frmZEPTA& w = frmZEPTA::instance();
         w.show();
         QTRY_VERIFY_WITH_TIMEOUT(w.mGPS->ValidReading(), kPatience);
 
+        // The simulator dies without a goodbye, as a pulled receiver does.
         boxes.expect(QStringLiteral("No GPS Data"));
-        ::kill(static_cast<pid_t>(mSimulator.processId()), SIGTERM);
-        QVERIFY(mSimulator.waitForFinished(kPatience));
+        mSimulator->kill();
         QTRY_COMPARE_WITH_TIMEOUT(boxes.shown().size(), 1, kPatience);
         QCOMPARE(w.txtLatitude->text(), QStringLiteral("No GPS Data"));
         QCOMPARE(boxes.last().text, QStringLiteral("Your computer is not receiving GPS data"));
         QVERIFY(!w.mGPS->ValidReading());
-        // No further box while the device stays away.
-        QTest::qWait(300);
+
+        // It comes back: at the next attempt, 2 s on, live values again, with
+        // no dialog touched and no further box.
+        QVERIFY(simulate());
+        mClock->ms += 2000;
+        QTRY_VERIFY_WITH_TIMEOUT(w.txtLatitude->text().startsWith(QLatin1String(" 57.41")), kPatience);
+        QVERIFY(w.mGPS->ValidReading());
         QCOMPARE(boxes.shown().size(), 1);
+        QVERIFY(boxes.allShown());
     }
 };
 

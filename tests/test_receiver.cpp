@@ -1,27 +1,36 @@
-// The serial receiver on in-memory devices, its fix and data states driven by
-// a hand-moved clock, line settings and port numbers, and the real path: the
-// nomrel tool on a pseudo-terminal, a serial port, the receiver's signals.
+// The receiver on in-memory devices, its fix and data states driven by a
+// hand-moved clock; COM_SETTINGS and port numbers; and the real path: the
+// component's receiver on pseudo-terminals fed by the nomrel tool, its monitor
+// window, and recovery when the feeder dies or the link is replaced.
 
+#include "ReceiverTesting.h"
+#include "gps/ComSettings.h"
+#include "nomrel/Component.h"
+#include "nomrel/NmeaReceiver.h"
 #include "nomrel/ReceiverMonitor.h"
-#include "nomrel/SerialReceiver.h"
-#include "platform/Error.h"
 #include "support/ErrorOf.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <tuple>
 
-using nomrel::SerialReceiver;
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+using nomrel::NmeaReceiver;
+using State = NmeaReceiver::State;
 
 namespace
 {
@@ -32,15 +41,6 @@ QDateTime december2026(int day, int hour, int minute, int second = 0)
 {
     return QDateTime(QDate(2026, 12, day), QTime(hour, minute, second), Qt::UTC);
 }
-
-class ManualClock : public nomrel::Clock
-{
-public:
-    qint64 ms = 0;
-    QDateTime start = december2026(6, 7, 0);
-    qint64 monotonicMs() const override { return ms; }
-    QDateTime utcNow() const override { return start.addMSecs(ms); }
-};
 
 // A device the test writes into; each push is one read.
 class Pipe : public QBuffer
@@ -53,12 +53,6 @@ public:
         emit readyRead();
     }
 };
-
-QByteArray withChecksum(const QByteArray& body)
-{
-    const QByteArray sum = QByteArray::number(nomrel::nmea::checksumOf(body.toStdString()), 16);
-    return body + '*' + sum.rightJustified(2, '0').toUpper() + "\r\n";
-}
 
 // A GGA alone (no date) at the given time of day.
 QByteArray ggaAt(const QByteArray& time)
@@ -77,6 +71,31 @@ QByteArray cycle(int second, bool fix = true)
         + withChecksum("$GPVTG,181.39,T,,M,0.69,N,1.28,K,A");
 }
 
+// The line settings a terminal has now.
+struct Line {
+    speed_t speed = 0;
+    tcflag_t cflag = 0;
+};
+Line lineOf(const QString& device)
+{
+    Line line;
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios t {};
+    if (fd >= 0 && ::tcgetattr(fd, &t) == 0)
+        line = {::cfgetispeed(&t), t.c_cflag};
+    if (fd >= 0)
+        ::close(fd);
+    return line;
+}
+
+nomrel::ReceiverMonitor* shownMonitor()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* monitor = qobject_cast<nomrel::ReceiverMonitor*>(widget); monitor && monitor->isVisible())
+            return monitor;
+    return nullptr;
+}
+
 } // namespace
 
 class TestReceiver : public QObject
@@ -86,19 +105,22 @@ class TestReceiver : public QObject
     std::unique_ptr<QTemporaryDir> mFolder;
     std::shared_ptr<ManualClock> mClock;
 
-    std::unique_ptr<SerialReceiver> makeReceiver() { return std::make_unique<SerialReceiver>(mFolder->path(), mClock); }
+    std::unique_ptr<NmeaReceiver> makeReceiver() { return std::make_unique<NmeaReceiver>(mFolder->path(), mClock); }
     // Moves the clock on and lets the receiver look at it.
-    void after(SerialReceiver& receiver, qint64 ms)
+    void after(NmeaReceiver& receiver, qint64 ms)
     {
         mClock->ms += ms;
         receiver.checkTimeouts();
     }
-    QString file(const char* name) const { return mFolder->filePath(QString::fromLatin1(name)); }
-    // Links ports/COM<port> to a file of the folder.
-    bool link(int port, const char* target) const
+    QString file(const QString& name) const { return mFolder->filePath(name); }
+    QString com(int port) const { return file(QStringLiteral("ports/COM%1").arg(port)); }
+    // `nomrel simulate` on COM<port> at 10 Hz, once its link is there.
+    std::unique_ptr<ToolProcess> simulate(int port)
     {
-        return QDir(mFolder->path()).mkpath(QStringLiteral("ports"))
-            && QFile::link(file(target), mFolder->filePath(QStringLiteral("ports/COM%1").arg(port)));
+        auto tool = std::make_unique<ToolProcess>(QStringLiteral(NOMREL_TOOL),
+            QStringList {"simulate", "--rate", "10", "--folder", mFolder->path(), "--port", QString::number(port)});
+        const QString said = tool->firstLine(); // "nomrel: COMn is /dev/pts/k, linked as ..."
+        return said.contains(QLatin1String("linked as")) ? std::move(tool) : nullptr;
     }
 
 private slots:
@@ -106,6 +128,7 @@ private slots:
     {
         mFolder = std::make_unique<QTemporaryDir>();
         QVERIFY(mFolder->isValid());
+        QVERIFY(QDir(mFolder->path()).mkpath(QStringLiteral("ports")));
         mClock = std::make_shared<ManualClock>();
     }
     void cleanup() { mFolder.reset(); }
@@ -122,7 +145,7 @@ private slots:
         auto receiver = makeReceiver();
         receiver->startOn(&pipe, QStringLiteral("pipe"));
         QList<QDateTime> times;
-        auto nested = connect(receiver.get(), &SerialReceiver::NewReading, this, [&](const gps::Reading& reading) {
+        auto nested = connect(receiver.get(), &NmeaReceiver::NewReading, this, [&](const gps::Reading& reading) {
             times << reading.gmt;
             if (times.size() == 1) {
                 pipe.push(cycle(3) + cycle(4)); // arrives while this slot runs
@@ -138,7 +161,7 @@ private slots:
 
         disconnect(nested);
         int readings = 0;
-        connect(receiver.get(), &SerialReceiver::NewReading, this, [&] {
+        connect(receiver.get(), &NmeaReceiver::NewReading, this, [&] {
             if (++readings == 1)
                 receiver->startOn(&other, QStringLiteral("other")); // the rest of the old read is dropped
         });
@@ -155,7 +178,7 @@ private slots:
         pipe.push(cycle(0)); // there before the start
         auto receiver = makeReceiver();
         receiver->setPort(3);
-        QSignalSpy readings(receiver.get(), &SerialReceiver::NewReading);
+        QSignalSpy readings(receiver.get(), &NmeaReceiver::NewReading);
         QVERIFY(!receiver->ValidReading());
         receiver->startOn(&pipe, QStringLiteral("pipe"));
         const QByteArray more = cycle(1) + cycle(2);
@@ -166,11 +189,14 @@ private slots:
         QCOMPARE(readings.count(), 3);
         QVERIFY(receiver->ValidReading());
         const gps::Reading r = receiver->CurrentReading();
-        // Double, not float.
-        QVERIFY(std::fabs(r.latitude + 37.784788333) < 1e-9 && std::fabs(r.longitude - 175.314896667) < 1e-9);
-        QVERIFY(std::fabs(r.speed - 0.69 * 1852 / 3600) < 1e-9 && receiver->Heading() == 181.39f);
-        QVERIFY(r.altitude == 59.9 && r.satellitesUsed == 8 && r.hdop == 1.1 && r.fixQuality == 1 && r.fixMode == 3);
-        QVERIFY(r.locked && r.source == QStringLiteral("COM3") && r.gmt == december2026(6, 12, 0, 2));
+        QVERIFY(std::fabs(r.latitude + 37.784788333) < 1e-9); // double, not float
+        QVERIFY(std::fabs(r.longitude - 175.314896667) < 1e-9);
+        QVERIFY(std::fabs(r.speed - 0.69 * 1852 / 3600) < 1e-9);
+        QCOMPARE(receiver->Heading(), 181.39f);
+        QCOMPARE(std::make_tuple(r.altitude, r.satellitesUsed, r.hdop, r.fixQuality, r.fixMode),
+            std::make_tuple(59.9, 8, 1.1, 1, 3));
+        QCOMPARE(r.source, QStringLiteral("COM3"));
+        QCOMPARE(r.gmt, december2026(6, 12, 0, 2));
         QCOMPARE(readings.last().first().value<gps::Reading>().gmt, r.gmt);
 
         // Before any RMC the date is our clock's: the day that puts the time
@@ -194,9 +220,9 @@ private slots:
     {
         Pipe pipe;
         auto receiver = makeReceiver();
-        QSignalSpy readings(receiver.get(), &SerialReceiver::NewReading);
-        QSignalSpy unlocked(receiver.get(), &SerialReceiver::Unlocked);
-        QSignalSpy noData(receiver.get(), &SerialReceiver::NoData);
+        QSignalSpy readings(receiver.get(), &NmeaReceiver::NewReading);
+        QSignalSpy unlocked(receiver.get(), &NmeaReceiver::Unlocked);
+        QSignalSpy noData(receiver.get(), &NmeaReceiver::NoData);
         receiver->startOn(&pipe, QStringLiteral("pipe"));
         pipe.push(cycle(0, false) + cycle(1, false) + cycle(2, false));
         QCOMPARE(unlocked.count(), 0); // never had a fix: nothing lost
@@ -204,7 +230,7 @@ private slots:
         QVERIFY(receiver->ValidReading());
         pipe.push(cycle(5, false) + cycle(6, false) + cycle(7, false) + cycle(8, false));
         QCOMPARE(unlocked.count(), 1);
-        QVERIFY(!receiver->ValidReading() && !receiver->CurrentReading().locked);
+        QVERIFY(!receiver->CurrentReading().locked);
         // The last position is still there; only its validity went.
         QVERIFY(std::fabs(receiver->CurrentReading().latitude + 37.784788333) < 1e-9);
         pipe.push(cycle(9) + cycle(10) + cycle(11, false));
@@ -217,25 +243,28 @@ private slots:
         pipe.push(withChecksum("$GPGSV,1,1,01,04,62,110,44"));
         after(*receiver, 0);
         QVERIFY(receiver->ValidReading());
-        mClock->ms += SerialReceiver::kFixMaxAgeMs - 3000 + 1;
+        mClock->ms += NmeaReceiver::kFixMaxAgeMs - 3000 + 1;
         QVERIFY(!receiver->ValidReading());
         after(*receiver, 0);
         after(*receiver, 0);
         QCOMPARE(unlocked.count(), 3);
 
-        // Silence: NoData once per silence (not once per check), not Unlocked.
+        // Silence: NoData once per silence (not once per check), not Unlocked;
+        // noise is no data.
         pipe.push(cycle(14) + cycle(15));
-        for (int i = 0; i < 4; ++i)
-            after(*receiver, SerialReceiver::kNoDataTimeoutMs);
+        for (int i = 0; i < 4; ++i) {
+            pipe.push("$GPRMC,noise*00\r\n\x01\x02 binary");
+            after(*receiver, NmeaReceiver::kNoDataTimeoutMs);
+        }
         QCOMPARE(noData.count(), 1);
-        QVERIFY(receiver->state() == SerialReceiver::State::Silent && !receiver->ValidReading());
+        QCOMPARE(receiver->state(), State::Silent);
         QCOMPARE(unlocked.count(), 3);
         pipe.push(cycle(16)); // data came back and stopped again
-        after(*receiver, SerialReceiver::kNoDataTimeoutMs);
+        after(*receiver, NmeaReceiver::kNoDataTimeoutMs);
         QCOMPARE(noData.count(), 2);
         // A restart begins afresh: nothing ever came is silence too, told in its time.
         receiver->startOn(&pipe, QStringLiteral("pipe"));
-        after(*receiver, SerialReceiver::kNoDataTimeoutMs - 1);
+        after(*receiver, NmeaReceiver::kNoDataTimeoutMs - 1);
         QCOMPARE(noData.count(), 2);
         after(*receiver, 1);
         QCOMPARE(noData.count(), 3);
@@ -243,20 +272,78 @@ private slots:
 
     // ---- settings and port numbers
 
-    void lineSettings()
+    void comSettings_data()
     {
-        const std::pair<QString, bool> texts[] = {{"4800,N,8,1", true}, {" 9600 , e , 7 , 2 ", true},
-            {"115200,O,8,1", true}, {"", false}, {"4800,N,8", false}, {"4800,N,8,1,X", false}, {"fast,N,8,1", false},
-            {"0,N,8,1", false}, {"4800,X,8,1", false}, {"4800,N,9,1", false}, {"4800,N,8,3", false}};
-        for (const auto& [text, valid] : texts) {
-            auto receiver = makeReceiver();
-            const QString error = errorOf([&] { receiver->setSettings(text); });
-            // The text is kept unchanged when good; a bad one changes nothing
-            // and the message names both.
-            QVERIFY2(error.isEmpty() == valid, qPrintable(text));
-            QCOMPARE(receiver->settings(), valid ? text : QStringLiteral("4800,N,8,1"));
-            QVERIFY2(valid || (error.contains(text) && error.contains(QLatin1String("4800,N,8,1"))), qPrintable(error));
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("fields"); // as the dialog lists them
+        QTest::addColumn<QString>("problem"); // a part of the problem, empty when usable
+        QTest::newRow("plain") << "4800,N,8,1" << QStringList {"4800", "N", "8", "1"} << "";
+        QTest::newRow("blanks, lower case") << " 9600 , e , 7 , 2 " << QStringList {"9600", "E", "7", "2"} << "";
+        QTest::newRow("lower-case parity") << "4800,n,8,1" << QStringList {"4800", "N", "8", "1"} << "";
+        QTest::newRow("leading zero") << "04800,O,8,1" << QStringList {"4800", "O", "8", "1"} << "";
+        QTest::newRow("fifth field") << "4800,N,8,1,X" << QStringList {"4800", "N", "8", "1"} << "four values";
+        QTest::newRow("three fields") << "4800,N,8" << QStringList {"4800", "N", "8", ""} << "four values";
+        QTest::newRow("empty") << "" << QStringList {"", "", "", ""} << "four values";
+        QTest::newRow("speed") << "fast,N,8,1" << QStringList {"", "N", "8", "1"} << "the speed";
+        QTest::newRow("speed 0") << "0,N,8,1" << QStringList {"", "N", "8", "1"} << "the speed";
+        QTest::newRow("parity") << "4800,X,8,1" << QStringList {"4800", "", "8", "1"} << "the parity";
+        QTest::newRow("data bits") << "4800,N,9,1" << QStringList {"4800", "N", "", "1"} << "the data bits";
+        QTest::newRow("stop bits") << "4800,N,8,3" << QStringList {"4800", "N", "8", ""} << "the stop bits";
+    }
+    void comSettings()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, fields);
+        QFETCH(QString, problem);
+        const gps::ComSettings s = gps::parseComSettings(text);
+        QCOMPARE(QStringList({s.speedText, s.parityText, s.dataBitsText, s.stopBitsText}), fields);
+        QCOMPARE(s.usable(), problem.isEmpty());
+        // The receiver keeps a good text unchanged, and a bad one changes
+        // nothing; the message names the text and an example.
+        auto receiver = makeReceiver();
+        const QString error = errorOf([&] { receiver->setSettings(text); });
+        QCOMPARE(error, s.problem);
+        QCOMPARE(receiver->settings(), problem.isEmpty() ? text : QStringLiteral("4800,N,8,1"));
+        if (!problem.isEmpty()) {
+            QVERIFY2(error.contains(problem), qPrintable(error));
+            QVERIFY2(
+                error.contains('"' + text + '"') && error.contains(QLatin1String("4800,N,8,1")), qPrintable(error));
         }
+    }
+
+    void networkAddresses_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("address"); // empty when it is no address
+        QTest::newRow("gpsd, default port") << " gpsd://localhost "
+                                            << "gpsd://localhost:2947";
+        QTest::newRow("gpsd with port") << "GPSD://10.0.0.2:3000/"
+                                        << "gpsd://10.0.0.2:3000";
+        QTest::newRow("tcp") << "tcp://192.168.1.20:10110"
+                             << "tcp://192.168.1.20:10110";
+        QTest::newRow("tcp, IPv6") << "tcp://[::1]:10110"
+                                   << "tcp://[::1]:10110";
+        QTest::newRow("tcp without port") << "tcp://192.168.1.20"
+                                          << "";
+        QTest::newRow("port out of range") << "gpsd://h:65536"
+                                           << "";
+        QTest::newRow("no host") << "gpsd://"
+                                 << "";
+        QTest::newRow("a path") << "gpsd://h:2947/dev/ttyUSB0"
+                                << "";
+        QTest::newRow("other scheme") << "http://h:80"
+                                      << "";
+        QTest::newRow("text") << "COM3 is the phone"
+                              << "";
+    }
+    void networkAddresses()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, address);
+        QString problem;
+        const auto target = nomrel::parseNetworkAddress(line, &problem);
+        QCOMPARE(target ? target->address() : QString(), address);
+        QCOMPARE(problem.isEmpty(), !address.isEmpty());
     }
 
     void portResolution()
@@ -265,94 +352,141 @@ private slots:
                      {"/dev/ttyS10", "/dev/ttyUSB1", "/dev/ttyS2", "/dev/ttyACM0", "/dev/ttyAMA0", "/dev/ttyUSB0"}),
             QStringList({"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyAMA0", "/dev/ttyS2", "/dev/ttyS10"}));
         const QString folder = mFolder->path();
-        const QStringList listed {"/dev/ttyS0", "/dev/ttyUSB0"};
+        const auto listed = [] { return QStringList {"/dev/ttyS0", "/dev/ttyUSB0"}; };
         QCOMPARE(nomrel::resolvePort(folder, 1, listed).device, QStringLiteral("/dev/ttyUSB0")); // one USB receiver
-        QCOMPARE(nomrel::resolvePort(folder, 2, listed).device, QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(nomrel::resolvePort(folder, 2, listed).how, QStringLiteral("2nd listed serial port"));
         QString error = errorOf([&] { nomrel::resolvePort(folder, 3, listed); });
-        QVERIFY2(error.contains(QLatin1String("COM3")) && error.contains(QLatin1String("ttyUSB0, ttyS0")),
-            qPrintable(error));
+        QVERIFY2(error.contains(QLatin1String("COM3")), qPrintable(error));
+        QVERIFY2(error.contains(QLatin1String("ttyUSB0, ttyS0")), qPrintable(error));
+
+        // An entry in the program folder wins: a link, followed to the device;
+        // a file naming a network source; a link to nothing; anything else.
+        QVERIFY(QFile(file("not-a-tty")).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(file("not-a-tty"), com(9)) && QFile::link(com(9), com(1)));
+        auto write = [this](int port, const QByteArray& text) {
+            QFile entry(com(port));
+            return entry.open(QIODevice::WriteOnly) && entry.write(text) == text.size();
+        };
+        QVERIFY(write(4, "gpsd://127.0.0.1\r\nthe second line is a comment\n"));
+        QVERIFY(write(5, "hello"));
+        QVERIFY(QFile::link(file("no-such-device"), com(2)));
+        QVERIFY(QDir(folder).mkpath(QStringLiteral("ports/COM6")));
+        const auto one = nomrel::resolvePort(folder, 1, listed);
+        QCOMPARE(one.device, QFileInfo(file("not-a-tty")).canonicalFilePath());
+        QCOMPARE(one.how, QStringLiteral("ports/COM1 link"));
+        const auto four = nomrel::resolvePort(folder, 4, listed);
+        QCOMPARE(four.address(), QStringLiteral("gpsd://127.0.0.1:2947"));
+        QCOMPARE(four.how, QStringLiteral("ports/COM4 file"));
+        const std::pair<int, const char*> broken[]
+            = {{2, "no-such-device, which does not exist"}, {5, "\"hello\""}, {6, "folder"}};
+        for (const auto& [port, why] : broken) {
+            error = errorOf([&, port = port] { nomrel::resolvePort(folder, port, listed); });
+            QVERIFY2(error.startsWith(QStringLiteral("COM%1: ").arg(port)) && error.contains(QLatin1String(why)),
+                qPrintable(error));
+        }
+
+        // Such ports fail Start, named; the failure was the report, so no
+        // NoData follows while it is tried again.
         auto receiver = makeReceiver();
         QVERIFY(!errorOf([&] { receiver->setPort(0); }).isEmpty());
         QCOMPARE(receiver->port(), std::int16_t(1));
-
-        // A link in the program folder wins, and is followed to the device.
-        QVERIFY(QFile(file("not-a-tty")).open(QIODevice::WriteOnly));
-        QVERIFY(link(9, "not-a-tty") && QFile::link(file("ports/COM9"), file("ports/COM1")));
-        const auto resolved = nomrel::resolvePort(folder, 1, listed);
-        QCOMPARE(resolved.device, QFileInfo(file("not-a-tty")).canonicalFilePath());
-        QCOMPARE(resolved.how, QStringLiteral("ports/COM1 link"));
-        QVERIFY(link(2, "no-such-device"));
-        error = errorOf([&] { nomrel::resolvePort(folder, 2, listed); });
-        QVERIFY2(error.contains(file("no-such-device")) && error.contains(QLatin1String("does not exist")),
-            qPrintable(error));
-
-        // Ports that cannot be opened are named, and a failed start raises no
-        // NoData later: it was reported already.
-        QSignalSpy noData(receiver.get(), &SerialReceiver::NoData);
-        for (const auto& [port, target] : {std::pair {1, "not-a-tty"}, {2, "no-such-device"}}) {
+        QSignalSpy noData(receiver.get(), &NmeaReceiver::NoData);
+        for (const auto& [port, what] : {std::pair {1, "not-a-tty"}, {2, "no-such-device"}, {5, "hello"}}) {
             receiver->setPort(static_cast<std::int16_t>(port));
             error = errorOf([&] { receiver->Start(); });
-            QVERIFY2(error.contains(QStringLiteral("COM%1").arg(port)) && error.contains(QLatin1String(target)),
-                qPrintable(error));
-            QVERIFY(receiver->state() == SerialReceiver::State::Failed && !receiver->ValidReading());
+            QVERIFY2(error.contains(QStringLiteral("COM%1").arg(port)), qPrintable(error));
+            QVERIFY2(error.contains(QLatin1String(what)), qPrintable(error));
+            QCOMPARE(receiver->state(), State::Failed);
+            QVERIFY2(receiver->status().stateText.contains(error), qPrintable(receiver->status().stateText));
         }
-        after(*receiver, 10 * SerialReceiver::kNoDataTimeoutMs);
+        for (int i = 0; i < 3; ++i)
+            after(*receiver, NmeaReceiver::kRetryIntervalMs);
+        QCOMPARE(receiver->status().reconnectAttempts, 3);
         QCOMPARE(noData.count(), 0);
     }
 
-    // ---- the real path: the nomrel tool simulating a receiver on a
-    // pseudo-terminal linked as ports/COM1, a serial port, the signals
+    // ---- the real path: `nomrel simulate` on pseudo-terminals linked as
+    // ports/COMn, the component's receiver with its monitor window
 
-    void simulatedReceiverThroughAPseudoTerminal()
+    void componentReceiverThroughPseudoTerminals()
     {
-        QProcess tool; // killed, if still running, when it goes
-        tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        tool.start(
-            QStringLiteral(NOMREL_TOOL), {"simulate", "--rate", "10", "--folder", mFolder->path(), "--port", "1"});
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file("ports/COM1")).isSymLink(), kPatience);
-        auto receiver = makeReceiver();
-        QSignalSpy readings(receiver.get(), &SerialReceiver::NewReading);
-        QSignalSpy unlocked(receiver.get(), &SerialReceiver::Unlocked);
-        QSignalSpy noData(receiver.get(), &SerialReceiver::NoData);
+        auto feeder = simulate(1);
+        QVERIFY(feeder);
+        nomrel::Component component(mFolder->path(), mClock);
+        std::unique_ptr<gps::Receiver> made = component.CreateReceiver();
+        auto* receiver = qobject_cast<NmeaReceiver*>(made.get());
+        QVERIFY(receiver);
+        QSignalSpy readings(receiver, &NmeaReceiver::NewReading);
+        QSignalSpy unlocked(receiver, &NmeaReceiver::Unlocked);
+        QSignalSpy noData(receiver, &NmeaReceiver::NoData);
         receiver->Initialize();
         receiver->ShowMonitor();
         receiver->setPort(1);
-        receiver->Start();
-        QCOMPARE(receiver->deviceName(), QFileInfo(file("ports/COM1")).canonicalFilePath());
-        QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= 5, kPatience);
-        QVERIFY(receiver->ValidReading() && receiver->CurrentReading().satellitesInView == 8);
-        QCOMPARE(receiver->counters().badChecksum, std::uint64_t(0));
-        QCOMPARE(unlocked.count() + noData.count(), 0);
-
-        // The monitor shows the port and what came in; hiding keeps it.
-        auto* monitor = qobject_cast<nomrel::ReceiverMonitor*>(receiver->monitor());
-        QVERIFY(monitor && monitor->isVisible());
-        monitor->refresh();
-        QVERIFY(monitor->lblPort->text().contains(receiver->deviceName()));
-        QCOMPARE(monitor->lblState->text(), QStringLiteral("Receiving, fix"));
-        QVERIFY(monitor->txtSentences->toPlainText().contains(QLatin1String("$GPRMC,")));
-        receiver->HideMonitor();
-        QVERIFY(!monitor->isVisible() && receiver->monitor() == monitor);
-
-        // New settings and another start: the port is opened again with them.
         receiver->setSettings(QStringLiteral("9600,E,7,2"));
         receiver->Start();
-        const QSerialPort* port = receiver->serialPort();
-        QVERIFY(port && port->isOpen() && port->baudRate() == 9600 && port->parity() == QSerialPort::EvenParity
-            && port->dataBits() == QSerialPort::Data7 && port->stopBits() == QSerialPort::TwoStop);
-        const auto before = readings.count();
-        QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= before + 3, kPatience);
-        receiver->Start(); // and once more, at once
-        QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= before + 6, kPatience);
+        const QString device = QFileInfo(com(1)).canonicalFilePath();
+        QCOMPARE(receiver->status().source, device);
+        // The settings are on the terminal (a pseudo-terminal keeps 8 data
+        // bits and no parity, whatever it is told).
+        const Line line = lineOf(device);
+        QCOMPARE(line.speed, speed_t(B9600));
+        QCOMPARE(line.cflag & CSTOPB, tcflag_t(CSTOPB));
+        QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= 5, kPatience);
+        QVERIFY(receiver->ValidReading());
+        QCOMPARE(receiver->CurrentReading().satellitesInView, 8);
+        QCOMPARE(receiver->status().counters.badChecksum, std::uint64_t(0));
 
-        // The device vanishes as if unplugged (no goodbye): NoData at once,
-        // without waiting for the time-out, and only once.
-        tool.kill();
+        // The monitor window shows the port, the source and what came in.
+        nomrel::ReceiverMonitor* monitor = shownMonitor();
+        QVERIFY(monitor);
+        QTRY_COMPARE(monitor->lblState->text(), QStringLiteral("Receiving, fix"));
+        QCOMPARE(monitor->lblPort->text(), QStringLiteral("COM1, 9600,E,7,2"));
+        QCOMPARE(monitor->lblSource->text(), device + QStringLiteral(" (ports/COM1 link)"));
+        QTRY_VERIFY(monitor->txtSentences->toPlainText().contains(QLatin1String("$GPRMC,")));
+
+        // The feeder dies without a goodbye: NoData at once, and once; the
+        // port is tried every 2 s (on the hand-moved clock) while it stays away.
+        feeder->kill();
         QTRY_COMPARE_WITH_TIMEOUT(noData.count(), 1, kPatience);
-        QCOMPARE(receiver->state(), SerialReceiver::State::Lost);
-        QVERIFY(!receiver->ValidReading() && receiver->serialPort() == nullptr);
-        after(*receiver, 10 * SerialReceiver::kNoDataTimeoutMs);
+        QCOMPARE(receiver->state(), State::Reconnecting);
+        QVERIFY(!receiver->ValidReading());
+        after(*receiver, NmeaReceiver::kRetryIntervalMs);
+        after(*receiver, NmeaReceiver::kRetryIntervalMs);
+        QCOMPARE(receiver->state(), State::Reconnecting);
+        QVERIFY2(monitor->lblState->text().startsWith(QLatin1String("Reconnecting every 2 s (2 attempts): COM1")),
+            qPrintable(monitor->lblState->text()));
+        // A new feeder on the same link: readings come back, no dialog, no
+        // second NoData.
+        feeder = simulate(1);
+        QVERIFY(feeder);
+        const int before = static_cast<int>(readings.count());
+        after(*receiver, NmeaReceiver::kRetryIntervalMs);
+        QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= before + 3, kPatience);
+        QCOMPARE(receiver->state(), State::Receiving);
+        QCOMPARE(receiver->status().source, QFileInfo(com(1)).canonicalFilePath());
+
+        // The link replaced by one to another terminal while the first still
+        // feeds: the receiver moves over within one check, without an outage.
+        auto second = simulate(2);
+        QVERIFY(second);
+        const QString moved = QFileInfo(com(2)).canonicalFilePath();
+        QVERIFY(QFile::link(moved, com(1) + QLatin1String(".new")));
+        QVERIFY(::rename(QFile::encodeName(com(1) + QLatin1String(".new")).constData(),
+                    QFile::encodeName(com(1)).constData())
+            == 0);
+        after(*receiver, NmeaReceiver::kRetryIntervalMs);
+        QCOMPARE(receiver->status().source, moved);
+        const int onSecond = static_cast<int>(readings.count());
+        QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= onSecond + 3, kPatience);
         QCOMPARE(noData.count(), 1);
+        QCOMPARE(unlocked.count(), 0);
+
+        // Hiding keeps the window; it goes with the receiver.
+        receiver->HideMonitor();
+        QVERIFY(!monitor->isVisible());
+        const QPointer<nomrel::ReceiverMonitor> window(monitor);
+        made.reset();
+        QVERIFY(window.isNull());
     }
 };
 
