@@ -73,25 +73,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w.txtLatitude->text().startsWith(QLatin1String(" 57.41")), kPatience);
         QVERIFY2(w.txtLongitude->text().startsWith(QLatin1String("-6.19")), qPrintable(w.txtLongitude->text()));
         QVERIFY(w.mGPS->ValidReading());
-        QVERIFY2(w.txtGMT->text() != QLatin1String("No GPS Data"), qPrintable(w.txtGMT->text()));
 
         QTest::mouseClick(w.Event_Icon[2], Qt::LeftButton);
-        QCOMPARE(w.mSelectedSlot, std::int16_t(2));
-        w.Notes->setPlainText(QStringLiteral("culvert blocked"));
         w.btnSave_Click();
 
         auto events = db::Connection::openFile(mFolder->eventDatabase());
         auto row = events.open(QStringLiteral("SELECT * FROM GEOCODED_EVENTS_WITH_GPS_READINGS"));
         QVERIFY(!row.eof());
+        // (What else is stored is the business of test_recording.)
         QCOMPARE(row.field(QStringLiteral("EVENT_TYPE_ID")).toInt32(), 103); // Fallen Tree, slot 2 of Road Survey
-        QCOMPARE(row.field(QStringLiteral("NOTES")).toString(), QStringLiteral("culvert blocked"));
-        QCOMPARE(row.field(QStringLiteral("OBSERVER_MONIKER")).toString(), QStringLiteral("1"));
         QVERIFY(qAbs(row.field(QStringLiteral("LATITUDE")).toDouble() - 57.4125) < 0.01);
         QVERIFY(qAbs(row.field(QStringLiteral("LONGITUDE")).toDouble() + 6.196) < 0.01);
         QVERIFY(row.field(QStringLiteral("LOCKED")).toBool());
-        QVERIFY(row.field(QStringLiteral("GMT")).toDateTime().isValid());
-        row.moveNext();
-        QVERIFY(row.eof());
         QVERIFY(w.isMinimized());
         QVERIFY(boxes.allShown());
     }

@@ -158,11 +158,8 @@ private slots:
 
     void eachSentenceTypeIntoItsStruct()
     {
-        const auto rmc = as<Rmc>("$GNRMC,014500.00,A,4404.1306024,N,12118.8446777,W,0.013,,231221,,,D,V");
-        QCOMPARE(rmc.time->msOfDay(), (1 * 3600 + 45 * 60) * 1000);
-        QVERIFY(rmc.status == 'A' && rmc.mode == 'D' && !rmc.course && *rmc.speedKnots == 0.013); // course empty
-        QVERIFY(std::fabs(rmc.position->longitude + 121.314077962) < 1e-9 && *rmc.date == (Date {2021, 12, 23}));
-
+        // (The common forms are checked against gpsd's decodings of real logs, below.)
+        QCOMPARE(as<Rmc>("$GNRMC,014500.00,A,4404.1306024,N,12118.8446777,W,0.013,,231221,,,D,V").mode, 'D');
         QVERIFY(!as<Gsa>("$GPGSA,A,7,,,,,,,,,,,,,,,").fixType); // no such fix type
         // The old forms: VTG without unit letters, GLL without time and status.
         const auto oldVtg = as<Vtg>("$GPVTG,054.7,034.4,005.5,010.2");
@@ -197,40 +194,22 @@ private slots:
         QCOMPARE(decode(cycle(0) + cycle(1) + cycle(2), {1 << 30}, false).fixes.size(), std::size_t(3));
     }
 
-    void noiseSplitsAndJoinsCostOnlyTheDamagedSentence()
+    // (Binary noise, escape codes, NUL runs, sentences joined without a line
+    // end and cut short are in the logs, below.)
+    void overlongLinesAreDroppedWhole()
     {
-        QByteArray stream = cycle(0);
-        stream += QByteArray("\x00\xff\xfe garbage \x1b[0m", 16); // binary and escape codes between lines
-        stream += "junk before the dollar "
-            + sentence("$GPRMC,120001.00,A,5724.7600,N,00611.7600,W,2.72,45.0,061226,,,A")
-            + sentence("$GPGGA,120001.00,5724.7600,N,00611.7600,W,1,08,0.9,12.0,M,52.1,M,,") + "\n"; // joined
-        stream += "$GPGSA,A,3,04,05,09" + sentence("$GPVTG,45.0,T,,M,2.72,N,5.04,K,A") + "\r\r\n";
-        stream += QByteArray("$GPRMC,120002.00,A,57\0\0\0", 24) + "24.7700,N,00611.7600,W,2.72,45.0,061226,,,A*00\r\n";
-        stream += sentence("$GPGGA,120002.00,5724.7700,N,00611.7600,W,1,08,0.9,12.0,M,52.1,M,,") + "\n";
-        stream += "$GPTXT," + QByteArray(300, 'x') + "\r\n"; // far too long
-        stream += cycle(3);
-
-        const Decoded d = decode(stream, {5});
-        QCOMPARE(d.fixes.size(), std::size_t(4));
-        // RMC and GGA joined on one line, and the VTG; then only the GGA, with the date carried on.
-        QVERIFY(d.fixes[1].sentences == 3 && std::fabs(d.fixes[1].position->latitude - (57 + 24.76 / 60)) < 1e-9);
-        QVERIFY(d.fixes[2].sentences == 1 && d.fixes[2].valid && d.fixes[2].date == (Date {2026, 12, 6}));
-        // Malformed: the RMC with NULs.
-        QVERIFY(d.counters.overlong == 1 && d.counters.malformed == 1 && d.counters.badChecksum == 0);
+        const Decoded d = decode(cycle(0) + "$GPTXT," + QByteArray(300, 'x') + "\r\n" + cycle(1), {5});
+        QCOMPARE(d.fixes.size(), std::size_t(2));
+        QCOMPARE(d.fixes[1].sentences, 4);
+        QCOMPARE(d.counters.overlong, std::uint64_t(1));
     }
 
-    void badAndMissingChecksums()
+    // (Bad checksums: the logs of firefly-II and gpsdf, below.)
+    void missingChecksums()
     {
-        QByteArray bad = sentence("$GPRMC,120001.00,A,1111.1111,S,02222.2222,E,2.72,45.0,061226,,,A");
-        bad[bad.size() - 1] = bad.endsWith('0') ? '1' : '0';
-        Decoded d = decode(cycle(0) + bad + "\r\n"
-            + lines({"$GPGGA,120001.00,5724.7600,N,00611.7600,W,1,08,0.9,12.0,M,52.1,M,,"}) + cycle(2));
-        QVERIFY(d.counters.badChecksum == 1 && d.fixes.size() == 3);
-        QVERIFY(d.fixes[1].position->latitude > 0); // not the damaged southern one
-
         // A receiver without checksums is read...
         const QByteArray bare = "$GPRMC,120001,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W\r\n";
-        d = decode("$GPRMC,120000,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W\r\n" + bare);
+        Decoded d = decode("$GPRMC,120000,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W\r\n" + bare);
         QVERIFY(d.fixes.size() == 2 && d.counters.withoutChecksum == 2);
         // ...but from one that sends them, a sentence without is a fragment.
         d = decode(cycle(0) + bare + cycle(2));
@@ -305,59 +284,54 @@ private slots:
             int same = 0;
             int all = 0;
             void count(bool agree) { same += agree, ++all; }
-            bool atLeast(int percent) const { return same * 100 >= all * percent; }
         } modes, altitudes, satellites, hdops;
         int epochs = 0;
         for (const QString& log : logs) {
             QProcess decode;
             decode.start(QStringLiteral(NOMREL_TOOL), {QStringLiteral("decode"), dir.filePath(log)});
-            QVERIFY(decode.waitForFinished(30000));
-            QCOMPARE(decode.exitCode(), 0);
+            QVERIFY(decode.waitForFinished(30000) && decode.exitCode() == 0);
             const QString summary = QString::fromUtf8(decode.readAllStandardError());
             if (badChecksums.contains(log))
-                QVERIFY2(summary.contains(QStringLiteral(" %1 bad checksums").arg(badChecksums.value(log))),
-                    qPrintable(summary));
+                QVERIFY2(
+                    summary.contains(QStringLiteral(" %1 bad checksums").arg(badChecksums[log])), qPrintable(summary));
             std::map<QString, QVariantMap> ours; // the last cycle per time of day
             for (const QByteArray& line : decode.readAllStandardOutput().split('\n')) {
                 const QVariantMap fix = QJsonDocument::fromJson(line).object().toVariantMap();
-                if (fix.contains(QStringLiteral("time")))
-                    ours[timeOfDay(fix.value(QStringLiteral("time")).toString())] = fix;
+                ours[timeOfDay(fix.value(QStringLiteral("time")).toString())] = fix;
             }
 
             int positionMisses = 0;
             for (const auto& [time, expected] : expectedCycles(dir.filePath(log))) {
-                const auto found = ours.find(time);
-                const QVariantMap& tpv = expected.tpv;
-                const int mode = tpv.value(QStringLiteral("mode")).toInt();
-                if (found == ours.end()) {
-                    QVERIFY2(
-                        mode < 2 || !tpv.contains(QStringLiteral("lat")), qPrintable(log + ' ' + time + " missing"));
+                const QVariantMap& fix = ours[time];
+                auto tpv = [&expected = expected](const char* key) { return expected.tpv.value(QLatin1String(key)); };
+                auto near = [&fix](const char* key, const QVariant& value, double within) {
+                    const QVariant our = fix.value(QLatin1String(key));
+                    return our.isValid() && value.isValid() && std::fabs(our.toDouble() - value.toDouble()) <= within;
+                };
+                const QString where = log + ' ' + time;
+                const int mode = tpv("mode").toInt();
+                if (fix.isEmpty()) {
+                    QVERIFY2(mode < 2 || !tpv("lat").isValid(), qPrintable(where + " is missing"));
                     continue;
                 }
-                const QVariantMap& fix = found->second;
-                auto value = [&fix](const char* key) { return fix.value(QLatin1String(key)); };
-                if (!tpv.isEmpty()) {
-                    modes.count(value("mode").toInt() == mode);
+                if (!expected.tpv.isEmpty()) {
+                    modes.count(fix.value(QStringLiteral("mode")).toInt() == mode);
                     // No fix where gpsd saw none at all.
-                    QVERIFY2(expected.anyFix || !value("valid").toBool(), qPrintable(log + ' ' + time + " has a fix"));
+                    QVERIFY2(expected.anyFix || !fix.value(QStringLiteral("valid")).toBool(), qPrintable(where));
                 }
-                if (mode >= 2 && tpv.contains(QStringLiteral("lat"))) {
+                if (mode >= 2 && tpv("lat").isValid()) {
                     ++epochs;
-                    QVERIFY2(value("valid").toBool(), qPrintable(log + ' ' + time + " has no fix"));
+                    QVERIFY2(fix.value(QStringLiteral("valid")).toBool(), qPrintable(where + " has no fix"));
                     if (!timeOfDayOnly.contains(log))
-                        QCOMPARE(value("time").toString(), tpv.value(QStringLiteral("time")).toString());
-                    positionMisses
-                        += std::fabs(value("lat").toDouble() - tpv.value(QStringLiteral("lat")).toDouble()) > 1e-6
-                        || std::fabs(value("lon").toDouble() - tpv.value(QStringLiteral("lon")).toDouble()) > 1e-6;
+                        QCOMPARE(fix.value(QStringLiteral("time")), tpv("time"));
+                    positionMisses += !near("lat", tpv("lat"), 1e-6) || !near("lon", tpv("lon"), 1e-6);
                 }
-                if (tpv.contains(QStringLiteral("altMSL")))
-                    altitudes.count(value("alt").isValid()
-                        && std::fabs(value("alt").toDouble() - tpv.value(QStringLiteral("altMSL")).toDouble()) < 1e-3);
+                if (tpv("altMSL").isValid())
+                    altitudes.count(near("alt", tpv("altMSL"), 1e-3));
                 if (expected.satellitesUsed)
-                    satellites.count(value("satellites") == *expected.satellitesUsed);
+                    satellites.count(near("satellites", *expected.satellitesUsed, 0));
                 if (expected.hdop)
-                    hdops.count(
-                        value("hdop").isValid() && std::fabs(value("hdop").toDouble() - *expected.hdop) < 0.006);
+                    hdops.count(near("hdop", *expected.hdop, 0.005));
             }
             QVERIFY2(positionMisses <= allowedMisses.value(log), qPrintable(log + " has positions that differ"));
         }
@@ -365,7 +339,7 @@ private slots:
         for (const auto& [name, tally] :
             {std::pair {"mode", modes}, {"altitude", altitudes}, {"satellites used", satellites}, {"HDOP", hdops}}) {
             qInfo("%s agrees in %d of %d cycles", name, tally.same, tally.all);
-            QVERIFY2(tally.all > 1000 && tally.atLeast(99), name);
+            QVERIFY2(tally.all > 1000 && tally.same * 100 >= tally.all * 99, name);
         }
     }
 };
