@@ -100,7 +100,21 @@ bool Save_Event_XML(gps::EventObject& event);
 
 // ---- export and purge --------------------------------------------------------
 
-void Export_Events_To_File(const QString& path);
+enum class ExportFormat { Text, Gpx, GeoJson };
+
+// The file types Save Data offers, text first: "Comma-separated text (*.txt
+// *.csv)", "GPX 1.1 (*.gpx)", "GeoJSON (*.geojson)".
+QStringList exportFileTypes();
+QString exportFileType(ExportFormat format);
+// The format a chosen file is written in: the one its extension names (.txt,
+// .csv, .gpx, .geojson, .json, any letter case), else the chosen file type's
+// (text for a type that is none of these).
+ExportFormat exportFormatFor(const QString& path, const QString& fileType);
+
+// Writes to a temporary file beside the target, put in its place when
+// complete; shows a progress window with Cancel for a long export; reports
+// the outcome in a message box.
+void Export_Events_To_File(const QString& path, ExportFormat format = ExportFormat::Text);
 std::int32_t Count_Saved_Events();
 void Delete_All_Events();
 

@@ -1,42 +1,27 @@
 // Export, count and purge of the events saved in the event database.
 //
-// The export file is comma-separated UTF-8 text with CR LF line ends: a header
-// line of the 13 quoted column names, then one line per saved event. Items by
-// kind of value:
-//   text          "between double quotes"; a double quote inside is doubled,
-//                 line breaks inside are kept as they are
-//   integer       decimal, a minus sign for negatives
-//   real          period as decimal separator whatever the locale; single
-//                 precision (LATITUDE..DIRECTION) with at most 7 significant
-//                 digits, other reals with at most 15; trailing zeros dropped,
-//                 a zero before the period (0.5, -0.25), an exponent of at least
-//                 two digits when the decimal exponent is below -4 or reaches
-//                 the digit count (1E-05, 1.5E+20); negative zero as 0
-//   date and time #yyyy-mm-dd hh:mm:ss#, #yyyy-mm-dd# when the time is
-//                 midnight, #hh:mm:ss# on the zero date 1899-12-30 (midnight
-//                 of the zero date is #00:00:00#), in UTC as stored
-//   true, false   #TRUE#, #FALSE#
-//   Null          #NULL#
-// Every value the data layer gives has one of these kinds, so no item is ever
-// left empty: an empty text is written "" and stays apart from a Null.
+// The export streams the events in batches into a temporary file beside the
+// target and puts it in the target's place when complete (core/
+// ExportWriters.h has the formats). A failure or a cancel therefore leaves
+// the target as it was, except where the text format keeps what it wrote:
+// the header and the lines before a row that cannot be written.
 
 #include "core/Driver.h"
+#include "core/ExportWriters.h"
 
 #include "platform/Db.h"
 #include "platform/Error.h"
 #include "platform/UserInterface.h"
 
-#include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
-#include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <iterator>
 #include <limits>
 #include <optional>
+#include <string>
+#include <utility>
 
 namespace Driver
 {
@@ -44,147 +29,50 @@ namespace Driver
 namespace
 {
 
-// Lines are gathered and written in large pieces: 100,000 events make about
-// 13 MB, written in a dozen writes.
-constexpr int kWriteChunk = 1 << 20;
+// Whole events are gathered and written in large pieces: 100,000 events make
+// 13 MB of text (55 MB of GPX), written in a dozen (fifty) writes.
+constexpr std::size_t kWriteChunk = 1 << 20;
 
-const char* const kColumns[] = {"GEOCODED_EVENT_ID", "NAME", "OBSERVER_MONIKER", "EVENT_TYPE_ID", "EVENT_TYPE_NAME",
-    "GPS_READING_ID", "GMT", "LATITUDE", "LONGITUDE", "SPEED", "DIRECTION", "LOCKED", "NOTES"};
+// Events read per query. Between batches no statement is open, so what the
+// progress window lets run meanwhile (a tracking tick that saves an event)
+// finds the database free.
+constexpr int kBatch = 2000;
 
-// One data line being built; appended to the file's buffer only when whole.
-class Line
+const char* const kFileTypes[] = {"Comma-separated text (*.txt *.csv)", "GPX 1.1 (*.gpx)", "GeoJSON (*.geojson)"};
+
+// The target being written. A file (or a new one) is written as a temporary
+// file beside it, renamed into its place by commit(). A character device
+// (/dev/null, /dev/full) is written directly: renaming over it would replace
+// the device itself. Anything else (a disk, a pipe that could block the
+// window until someone reads it) is refused.
+class ExportTarget
 {
 public:
-    explicit Line(QByteArray& out)
-        : mOut(out)
+    explicit ExportTarget(const QString& path)
     {
-    }
-
-    void text(const QString& value)
-    {
-        separator();
-        mOut += '"';
-        const QByteArray utf8 = value.toUtf8();
-        if (utf8.contains('"'))
-            mOut += QByteArray(utf8).replace('"', "\"\"");
-        else
-            mOut += utf8;
-        mOut += '"';
-    }
-
-    void integer(std::int64_t value)
-    {
-        separator();
-        char digits[24];
-        const auto result = std::to_chars(digits, digits + sizeof digits, value);
-        mOut.append(digits, static_cast<int>(result.ptr - digits));
-    }
-
-    template <typename Real> void real(Real value, int significantDigits)
-    {
-        if (!std::isfinite(value))
-            throw ZeptaError(QStringLiteral("Overflow: a number is not finite"));
-        if (value == 0)
-            value = 0; // no "-0"
-        separator();
-        char digits[48];
-        const auto result
-            = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, significantDigits);
-        for (char* p = digits; p != result.ptr; ++p)
-            if (*p == 'e')
-                *p = 'E';
-        mOut.append(digits, static_cast<int>(result.ptr - digits));
-    }
-
-    void dateTime(const db::Timestamp& value)
-    {
-        separator();
-        // Seconds are the finest unit written; a value is midnight when its
-        // written time is.
-        char text[24];
-        int length = 0;
-        if (value.onZeroDate())
-            length = std::snprintf(text, sizeof text, "#%02d:%02d:%02d#", value.hour, value.minute, value.second);
-        else if (value.atMidnight())
-            length = std::snprintf(text, sizeof text, "#%04d-%02d-%02d#", value.year, value.month, value.day);
-        else
-            length = std::snprintf(text, sizeof text, "#%04d-%02d-%02d %02d:%02d:%02d#", value.year, value.month,
-                value.day, value.hour, value.minute, value.second);
-        if (length <= 0 || length >= static_cast<int>(sizeof text) || value.year > 9999)
-            throw ZeptaError(QStringLiteral("Overflow: a date is out of range"));
-        mOut.append(text, length);
-    }
-
-    void boolean(bool value)
-    {
-        separator();
-        mOut += value ? "#TRUE#" : "#FALSE#";
-    }
-
-    void null()
-    {
-        separator();
-        mOut += "#NULL#";
-    }
-
-    // A column written as it is: by its value's own kind.
-    void asIs(const db::Value& value)
-    {
-        switch (value.kind()) {
-        case db::Value::Kind::Null:
-            null();
-            return;
-        case db::Value::Kind::Integer:
-            integer(value.integerValue());
-            return;
-        case db::Value::Kind::Real:
-            real(value.realValue(), 15);
-            return;
-        case db::Value::Kind::DateTime:
-            dateTime(value.timestampValue());
-            return;
-        case db::Value::Kind::Boolean:
-            boolean(value.toBool());
-            return;
-        case db::Value::Kind::Text:
-        case db::Value::Kind::Blob:
-            text(value.textValue());
-            return;
+        namespace fs = std::filesystem;
+        std::error_code error;
+        const fs::file_type type = fs::status(QFile::encodeName(path).toStdString(), error).type();
+        if (type == fs::file_type::character) {
+            mDirect.emplace(path);
+            mDevice = &*mDirect;
+        } else if (type != fs::file_type::regular && type != fs::file_type::directory
+            && type != fs::file_type::not_found && type != fs::file_type::none) {
+            throw ZeptaError(QStringLiteral("The target is neither a file nor a character device"));
+        } else {
+            mTemporary.emplace(path);
+            mDevice = &*mTemporary;
         }
-    }
-
-    void end() { mOut += "\r\n"; }
-
-private:
-    void separator()
-    {
-        if (!mFirst)
-            mOut += ',';
-        mFirst = false;
-    }
-
-    QByteArray& mOut;
-    bool mFirst = true;
-};
-
-// The file with its write buffer. Only whole lines reach the buffer, so what
-// is on disk after a failure is the lines before the failing row.
-class ExportFile
-{
-public:
-    explicit ExportFile(const QString& path)
-        : mFile(path)
-    {
         // Unbuffered: our own buffer is the one, and a failed write shows in
-        // write() rather than later in close().
-        if (!mFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            throw ZeptaError(mFile.errorString());
-        mBuffer.reserve(kWriteChunk + 4096);
+        // write() at once.
+        if (!mDevice->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            throw ZeptaError(mDevice->errorString());
+        mBuffer.reserve(kWriteChunk + 64 * 1024);
     }
 
-    QByteArray& buffer() { return mBuffer; }
+    std::string& buffer() { return mBuffer; }
 
-    void lineDone()
+    void eventDone()
     {
         if (mBuffer.size() >= kWriteChunk)
             flush();
@@ -192,34 +80,63 @@ public:
 
     void flush()
     {
-        if (mBuffer.isEmpty())
+        if (mBuffer.empty())
             return;
-        const qint64 size = mBuffer.size();
-        const qint64 written = mFile.write(mBuffer);
-        mBuffer.resize(0); // keeps its room
-        if (written != size)
-            throw ZeptaError(mFile.errorString());
+        const auto size = static_cast<qint64>(mBuffer.size());
+        const qint64 written = mDevice->write(mBuffer.data(), size);
+        mBuffer.clear(); // keeps its room
+        if (written == size)
+            return;
+        // A write cut short (a full disk after part of it) leaves the file
+        // ending inside an event: it never takes the target's place.
+        if (mTemporary)
+            mTemporary->cancelWriting();
+        throw ZeptaError(written > 0 ? QStringLiteral("Only %1 of %2 bytes could be written").arg(written).arg(size)
+                                     : mDevice->errorString());
     }
 
-    void close()
+    // Everything written is put in the target's place.
+    void commit()
     {
+        if (std::exchange(mFinished, true))
+            return;
         flush();
-        mFile.close();
+        if (mTemporary) {
+            if (!mTemporary->commit())
+                throw ZeptaError(mTemporary->errorString());
+        } else {
+            mDirect->close();
+            if (mDirect->error() != QFileDevice::NoError)
+                throw ZeptaError(mDirect->errorString());
+        }
     }
 
-    // On failure: keep what was whole, ignore a second failure.
-    void abandon()
+    // After a failure: what is whole is put in place (nothing after a failed
+    // write); a second failure is not reported again.
+    void commitWhatIsWhole()
     {
         try {
-            flush();
+            commit();
         } catch (const ZeptaError&) {
         }
-        mFile.close();
+    }
+
+    // The target stays as it was (the temporary file is removed).
+    void discard()
+    {
+        mFinished = true;
+        if (mTemporary)
+            mTemporary->cancelWriting();
+        mTemporary.reset();
+        mDirect.reset();
     }
 
 private:
-    QFile mFile;
-    QByteArray mBuffer;
+    std::optional<QSaveFile> mTemporary;
+    std::optional<QFile> mDirect;
+    QFileDevice* mDevice = nullptr;
+    std::string mBuffer;
+    bool mFinished = false;
 };
 
 // The databases themselves are never export targets: replacing one with the
@@ -250,115 +167,163 @@ bool isOneOfOurDatabases(const QString& path)
     return false;
 }
 
-void writeHeader(QByteArray& out)
+// The saved events in event order, read in batches; the text format reads
+// the view alone, the others join the fix fields of each event's reading.
+class SavedEvents
 {
-    Line line(out);
-    for (const char* column : kColumns)
-        line.text(QLatin1String(column));
-    line.end();
-}
-
-// The view's columns, looked up once per export.
-struct Columns {
-    explicit Columns(const db::Recordset& rows)
+public:
+    explicit SavedEvents(bool withFix)
+        : mConnection(eventDatabaseConnectionString(), db::Connection::Mode::ReadOnly)
+        , mWithFix(withFix)
+        , mSql(withFix ? QStringLiteral("select V.*, R.ALTITUDE, R.FIX_QUALITY, R.SATELLITES, R.HDOP "
+                                        "from GEOCODED_EVENTS_WITH_GPS_READINGS V "
+                                        "left join GPS_READINGS R on R.GPS_READING_ID = V.GPS_READING_ID "
+                                        "where V.GEOCODED_EVENT_ID > ? order by V.GEOCODED_EVENT_ID limit %1")
+                             .arg(kBatch)
+                       : QStringLiteral("select * from GEOCODED_EVENTS_WITH_GPS_READINGS where GEOCODED_EVENT_ID > ? "
+                                        "order by GEOCODED_EVENT_ID limit %1")
+                             .arg(kBatch))
     {
-        int* const indexes[] = {&eventId, &name, &observer, &eventType, &readingId, &gmt, &latitude, &longitude, &speed,
-            &direction, &locked, &notes};
-        const char* const names[] = {"GEOCODED_EVENT_ID", "NAME", "OBSERVER_MONIKER", "EVENT_TYPE_ID", "GPS_READING_ID",
-            "GMT", "LATITUDE", "LONGITUDE", "SPEED", "DIRECTION", "LOCKED", "NOTES"};
-        for (std::size_t i = 0; i < std::size(names); ++i)
-            *indexes[i] = rows.column(QLatin1String(names[i]));
+        mTotal = mConnection.open(QStringLiteral("select count(*) as EVENTS from GEOCODED_EVENTS_WITH_GPS_READINGS"))
+                     .field(QStringLiteral("EVENTS"))
+                     .toInt32();
+        mRows.emplace(mConnection.open(mSql, {db::Value::integer(std::numeric_limits<std::int64_t>::min())}));
     }
-    int eventId, name, observer, eventType, readingId, gmt, latitude, longitude, speed, direction, locked, notes;
+
+    std::int32_t total() const { return mTotal; }
+
+    // Hands each event of the next batch to `write`; false when none was left.
+    template <typename Write> bool nextBatch(Write&& write)
+    {
+        if (!mRows)
+            mRows.emplace(mConnection.open(mSql, {db::Value::integer(mLast)}));
+        if (mRows->eof())
+            return false;
+        const exporting::EventReader reader(*mRows, mWithFix);
+        for (; !mRows->eof(); mRows->moveNext()) {
+            const exporting::Event event = reader.read(*mRows);
+            write(event);
+            mLast = event.id;
+        }
+        mRows.reset();
+        return true;
+    }
+
+private:
+    db::Connection mConnection;
+    bool mWithFix;
+    QString mSql;
+    std::int32_t mTotal = 0;
+    std::int64_t mLast = 0;
+    std::optional<db::Recordset> mRows;
 };
 
-void writeEvent(QByteArray& out, const db::Recordset& rows, const Columns& c)
+std::unique_ptr<exporting::Writer> writerFor(ExportFormat format)
 {
-    const std::int32_t eventId = rows.field(c.eventId).toInt32();
-    const db::Value name = rows.field(c.name);
-    const db::Value observer = rows.field(c.observer);
-    const db::Value eventTypeValue = rows.field(c.eventType);
-    const std::int32_t eventType = eventTypeValue.toInt32();
-    const std::int32_t readingId = rows.field(c.readingId).toInt32();
-    const db::Timestamp gmt = rows.field(c.gmt).toTimestamp();
-    const float latitude = rows.field(c.latitude).toSingle();
-    const float longitude = rows.field(c.longitude).toSingle();
-    const float speed = rows.field(c.speed).toSingle();
-    const float direction = rows.field(c.direction).toSingle();
-    const db::Value locked = rows.field(c.locked);
-    const db::Value notes = rows.field(c.notes);
-    const QString eventTypeName = Get_Event_Type_Name(eventTypeValue.toInt16());
-
-    const int start = out.size();
-    try {
-        Line line(out);
-        line.integer(eventId);
-        line.asIs(name);
-        line.asIs(observer);
-        line.integer(eventType);
-        line.text(eventTypeName);
-        line.integer(readingId);
-        line.dateTime(gmt);
-        line.real(latitude, 7);
-        line.real(longitude, 7);
-        line.real(speed, 7);
-        line.real(direction, 7);
-        line.asIs(locked);
-        line.asIs(notes);
-        line.end();
-    } catch (...) {
-        out.truncate(start); // no part of a failed row
-        throw;
+    switch (format) {
+    case ExportFormat::Gpx:
+        return exporting::gpxWriter();
+    case ExportFormat::GeoJson:
+        return exporting::geoJsonWriter();
+    case ExportFormat::Text:
+        break;
     }
+    return exporting::textWriter();
 }
 
 } // namespace
 
-// The events are opened and read up to their first row before the file is
-// replaced; when they cannot be, the file holds only the header line.
-void Export_Events_To_File(const QString& path)
+QStringList exportFileTypes()
 {
+    QStringList types;
+    for (const char* type : kFileTypes)
+        types << QLatin1String(type);
+    return types;
+}
+
+QString exportFileType(ExportFormat format) { return QLatin1String(kFileTypes[static_cast<int>(format)]); }
+
+ExportFormat exportFormatFor(const QString& path, const QString& fileType)
+{
+    const QString extension = QFileInfo(path).suffix().toLower();
+    if (extension == QLatin1String("txt") || extension == QLatin1String("csv"))
+        return ExportFormat::Text;
+    if (extension == QLatin1String("gpx"))
+        return ExportFormat::Gpx;
+    if (extension == QLatin1String("geojson") || extension == QLatin1String("json"))
+        return ExportFormat::GeoJson;
+    for (const ExportFormat format : {ExportFormat::Gpx, ExportFormat::GeoJson})
+        if (fileType == exportFileType(format))
+            return format;
+    return ExportFormat::Text;
+}
+
+// The events are opened before the target is touched; when they cannot be,
+// the text format leaves a file with its header line only.
+void Export_Events_To_File(const QString& path, ExportFormat format)
+{
+    const std::unique_ptr<exporting::Writer> writer = writerFor(format);
     std::int32_t count = 0;
-    std::optional<ExportFile> file;
+    bool cancelled = false;
+    std::optional<ExportTarget> target;
     try {
         if (isOneOfOurDatabases(path))
             throw ZeptaError(QStringLiteral("The file is one of the program's databases"));
-        std::optional<db::Connection> connection;
-        std::optional<db::Recordset> rows;
+        std::optional<SavedEvents> events;
         QString unreadable;
         try {
-            connection.emplace(eventDatabaseConnectionString(), db::Connection::Mode::ReadOnly);
-            rows.emplace(connection->open(QStringLiteral("select * from GEOCODED_EVENTS_WITH_GPS_READINGS")));
+            events.emplace(writer->withFix());
         } catch (const ZeptaError& error) {
             unreadable = error.message();
         }
-        file.emplace(path);
-        writeHeader(file->buffer());
-        file->flush();
-        if (!rows)
+        target.emplace(path);
+        writer->begin(target->buffer());
+        if (!events)
             throw ZeptaError(unreadable);
-        const Columns columns(*rows);
-        // One lookup per row, each type's name read once per export.
+
+        const std::unique_ptr<Progress> progress = Start_Progress(
+            {QStringLiteral("Save Data"), QStringLiteral("Saving events to file: ") + path, events->total()});
+        // One lookup per event, each type's name read once per export.
         const EventTypeNamesKept names;
-        while (!rows->eof()) {
-            writeEvent(file->buffer(), *rows, columns);
+        std::string& out = target->buffer();
+        cancelled = !progress->advance(0);
+        while (!cancelled && events->nextBatch([&](const exporting::Event& event) {
+            const std::size_t start = out.size();
+            try {
+                writer->event(out, event);
+            } catch (...) {
+                out.resize(start); // no part of a failed event
+                throw;
+            }
             if (count == std::numeric_limits<std::int32_t>::max())
                 throw ZeptaError(QStringLiteral("Overflow"));
             ++count;
-            file->lineDone();
-            rows->moveNext();
+            target->eventDone();
+        }))
+            cancelled = !progress->advance(count);
+        if (cancelled) {
+            target->discard();
+        } else {
+            writer->end(out);
+            target->commit();
         }
-        file->close();
     } catch (const std::exception& error) {
         qWarning("Export to %s failed: %s", qUtf8Printable(path), error.what());
-        if (file)
-            file->abandon();
+        if (target && writer->keepsPartialFile())
+            target->commitWhatIsWhole();
+        else if (target)
+            target->discard();
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
             QStringLiteral("Unable to save events to file: ") + path);
         return;
     }
-    Msg_Box(MessageKind::Plain, QStringLiteral("Save Completed"),
-        QStringLiteral("Saved ") + QString::number(count) + QStringLiteral(" events to file: ") + path);
+    // The progress window is gone by now.
+    if (cancelled)
+        Msg_Box(MessageKind::Plain, QStringLiteral("Save Cancelled"),
+            QStringLiteral("Saving was cancelled; the file was left as it was: ") + path);
+    else
+        Msg_Box(MessageKind::Plain, QStringLiteral("Save Completed"),
+            QStringLiteral("Saved ") + QString::number(count) + QStringLiteral(" events to file: ") + path);
 }
 
 std::int32_t Count_Saved_Events()

@@ -113,8 +113,9 @@ public:
     QAction* menu_Contents = nullptr;
     QAction* menu_About = nullptr;
 
-    // The file name the save dialog offers next ("&Save Data").
+    // The file name and type the save dialog offers next ("&Save Data").
     QString mLastExportPath;
+    Driver::ExportFormat mLastExportFormat = Driver::ExportFormat::Text;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

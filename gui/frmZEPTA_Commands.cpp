@@ -37,15 +37,16 @@ void frmZEPTA::menu_Configure_Click()
 }
 
 // "&Save Data": the dialog's own errors end the command silently; the export
-// reports its outcome itself.
+// reports its outcome itself. An extension typed in the name chooses the
+// format, else the chosen file type does; both are offered again next time.
 void frmZEPTA::menu_CopyData_Click()
 {
-    std::optional<QString> chosen;
+    std::optional<SaveDialogChoice> chosen;
     try {
         SaveDialogRequest request;
         request.title = QStringLiteral("Save Data to File");
-        request.defaultExtension = QStringLiteral(".txt");
-        request.filter = QStringLiteral("*.*");
+        request.fileTypes = Driver::exportFileTypes();
+        request.fileType = Driver::exportFileType(mLastExportFormat);
         request.fileName = mLastExportPath.isEmpty() ? firstExportPath() : mLastExportPath;
         chosen = Show_Save_Dialog(request);
     } catch (const std::exception&) {
@@ -53,8 +54,9 @@ void frmZEPTA::menu_CopyData_Click()
     }
     if (!chosen)
         return; // cancelled
-    mLastExportPath = *chosen;
-    Driver::Export_Events_To_File(*chosen);
+    mLastExportPath = chosen->fileName;
+    mLastExportFormat = Driver::exportFormatFor(chosen->fileName, chosen->fileType);
+    Driver::Export_Events_To_File(chosen->fileName, mLastExportFormat);
 }
 
 // "&Delete Data...": a count or purge that fails is reported, and the program

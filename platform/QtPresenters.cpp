@@ -7,12 +7,16 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 
 namespace
@@ -77,9 +81,44 @@ public:
 
     QTextBrowser* browser = nullptr;
 };
+
+class QtProgress final : public Progress
+{
+public:
+    explicit QtProgress(const ProgressRequest& request)
+        : mDialog(QApplication::activeWindow())
+    {
+        mDialog.setObjectName(QStringLiteral("ProgressDialog"));
+        mDialog.setWindowTitle(QStringLiteral("Zepta - ") + request.subject);
+        mDialog.setLabelText(request.text);
+        auto* bar = new QProgressBar(&mDialog);
+        bar->setFormat(QStringLiteral("%v of %m"));
+        mDialog.setBar(bar);
+        // Modal: the task runs on the window's thread, and only a modal
+        // dialog hands that thread to the Cancel button while it works.
+        mDialog.setWindowModality(Qt::ApplicationModal);
+        mDialog.setAutoReset(false);
+        mDialog.setAutoClose(false);
+        mDialog.setMinimumDuration(request.showAfterMs);
+        mDialog.setRange(0, static_cast<int>(std::clamp<std::int64_t>(request.total, 0, INT_MAX)));
+        mDialog.setValue(0);
+    }
+
+    bool advance(std::int64_t done) override
+    {
+        mDialog.setValue(static_cast<int>(std::clamp<std::int64_t>(done, 0, mDialog.maximum())));
+        return !mDialog.wasCanceled();
+    }
+
+private:
+    QProgressDialog mDialog;
+};
 } // namespace
 
-Presenters qtPresenters() { return {&showQtMessageBox, &showQtSaveDialog, &showQtHelpViewer, &QApplication::beep}; }
+Presenters qtPresenters()
+{
+    return {&showQtMessageBox, &showQtSaveDialog, &showQtHelpViewer, &QApplication::beep, &showQtProgress};
+}
 
 MessageAnswer showQtMessageBox(const Message& message)
 {
@@ -111,21 +150,25 @@ MessageAnswer showQtMessageBox(const Message& message)
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
-// A modal QFileDialog in save mode that asks before it replaces an existing file.
-std::optional<QString> showQtSaveDialog(const SaveDialogRequest& request)
+// A modal QFileDialog in save mode that asks before it replaces an existing
+// file. The extension a name without one gets follows the selected type, so
+// the question about replacing names the file that would be written.
+std::optional<SaveDialogChoice> showQtSaveDialog(const SaveDialogRequest& request)
 {
     if (nobodyToAnswer())
         return std::nullopt;
     QFileDialog dialog(QApplication::activeWindow(), request.title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    QString suffix = request.defaultExtension;
-    if (suffix.startsWith(QLatin1Char('.')))
-        suffix.remove(0, 1);
-    dialog.setDefaultSuffix(suffix);
-    // "*.*" stands for every file on the platform it comes from; here many
-    // files have no period, so the pattern that lists them all is "*".
-    dialog.setNameFilter(request.filter == QLatin1String("*.*") ? QStringLiteral("*.* (*)") : request.filter);
+    if (request.fileTypes.isEmpty()) {
+        dialog.setNameFilter(QStringLiteral("All files (*)"));
+    } else {
+        dialog.setNameFilters(request.fileTypes);
+        dialog.selectNameFilter(request.fileType);
+        dialog.setDefaultSuffix(fileTypeExtension(dialog.selectedNameFilter()));
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString& type) { dialog.setDefaultSuffix(fileTypeExtension(type)); });
+    }
     const QFileInfo offered(request.fileName);
     if (!request.fileName.isEmpty()) {
         dialog.setDirectory(offered.absolutePath());
@@ -136,7 +179,12 @@ std::optional<QString> showQtSaveDialog(const SaveDialogRequest& request)
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty())
         return std::nullopt;
-    return files.first();
+    return SaveDialogChoice(files.first(), request.fileTypes.isEmpty() ? QString() : dialog.selectedNameFilter());
 }
 
 void showQtHelpViewer(const QString& helpFile) { HelpWindow::instance().open(helpFile); }
+
+std::unique_ptr<Progress> showQtProgress(const ProgressRequest& request)
+{
+    return std::make_unique<QtProgress>(request);
+}

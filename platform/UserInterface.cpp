@@ -1,6 +1,7 @@
 #include "platform/UserInterface.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <utility>
@@ -17,8 +18,15 @@ QString withDefaultExtension(const QString& path, const QString& extension)
 {
     if (path.isEmpty() || extension.isEmpty() || !QFileInfo(path).suffix().isEmpty())
         return path;
-    return extension.startsWith(QLatin1Char('.')) ? path + extension : path + QLatin1Char('.') + extension;
+    return path + QLatin1Char('.') + extension;
 }
+
+// Shows nothing and is never cancelled.
+class NoProgress final : public Progress
+{
+public:
+    bool advance(std::int64_t) override { return true; }
+};
 } // namespace
 
 MessageAnswer Msg_Box(MessageKind kind, const QString& subject, const QString& text)
@@ -30,14 +38,23 @@ MessageAnswer Msg_Box(MessageKind kind, const QString& subject, const QString& t
     return kind == MessageKind::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
 }
 
-std::optional<QString> Show_Save_Dialog(const SaveDialogRequest& request)
+std::optional<SaveDialogChoice> Show_Save_Dialog(const SaveDialogRequest& request)
 {
     if (!installed().saveDialog)
         return std::nullopt;
-    const std::optional<QString> chosen = installed().saveDialog(request);
+    std::optional<SaveDialogChoice> chosen = installed().saveDialog(request);
     if (!chosen)
         return std::nullopt;
-    return withDefaultExtension(*chosen, request.defaultExtension);
+    if (chosen->fileType.isEmpty())
+        chosen->fileType = request.fileType;
+    chosen->fileName = withDefaultExtension(chosen->fileName, fileTypeExtension(chosen->fileType));
+    return chosen;
+}
+
+QString fileTypeExtension(const QString& fileType)
+{
+    static const QRegularExpression firstPattern(QStringLiteral("\\*\\.([^\\s()*]+)"));
+    return firstPattern.match(fileType).captured(1);
 }
 
 void Show_Help(const QString& helpFile)
@@ -50,6 +67,16 @@ void Beep()
 {
     if (installed().beep)
         installed().beep();
+}
+
+std::unique_ptr<Progress> Start_Progress(const ProgressRequest& request)
+{
+    std::unique_ptr<Progress> progress;
+    if (installed().progress)
+        progress = installed().progress(request);
+    if (!progress)
+        progress = std::make_unique<NoProgress>();
+    return progress;
 }
 
 Presenters installPresenters(Presenters presenters) { return std::exchange(installed(), std::move(presenters)); }
@@ -70,3 +97,8 @@ HelpPresenter setHelpPresenter(HelpPresenter presenter)
 }
 
 Beeper setBeeper(Beeper beeper) { return std::exchange(installed().beep, std::move(beeper)); }
+
+ProgressPresenter setProgressPresenter(ProgressPresenter presenter)
+{
+    return std::exchange(installed().progress, std::move(presenter));
+}

@@ -66,40 +66,65 @@ private slots:
         mFolder.reset();
     }
 
-    // The first offer is zepta.txt in the documents folder; then the name
-    // last chosen, with the default extension it was given. A cancel exports
-    // nothing.
+    // The first offer is zepta.txt in the documents folder, as text; then
+    // the name and type last chosen. An extension typed in the name chooses
+    // the format, whatever type is selected; a name without one gets the
+    // selected type's. A cancel exports nothing.
     void saveDataOffersTheLastChosenName()
     {
         ScriptedMessages boxes;
         addEvents(2);
+        const QString text = Driver::exportFileType(Driver::ExportFormat::Text);
+        const QString gpx = Driver::exportFileType(Driver::ExportFormat::Gpx);
+        const QString geoJson = Driver::exportFileType(Driver::ExportFormat::GeoJson);
         const QString chosen = mFolder->file(QStringLiteral("field data"));
-        QList<std::optional<QString>> answers {chosen, std::nullopt};
+        struct Step {
+            std::optional<SaveDialogChoice> answer;
+            QString file; // written, and offered next with its type
+            QString type;
+            QByteArray start; // of the file written
+        };
+        const QList<Step> steps {
+            {SaveDialogChoice(chosen), chosen + QStringLiteral(".txt"), text, "\"GEOCODED_EVENT_ID\","},
+            {SaveDialogChoice(chosen, gpx), chosen + QStringLiteral(".gpx"), gpx, "<?xml version=\"1.0\""},
+            {SaveDialogChoice(chosen + QStringLiteral(".json"), gpx), chosen + QStringLiteral(".json"), geoJson,
+                "{\"type\":\"FeatureCollection\""},
+            {SaveDialogChoice(chosen + QStringLiteral(".CSV"), geoJson), chosen + QStringLiteral(".CSV"), text,
+                "\"GEOCODED_EVENT_ID\","},
+            {std::nullopt, {}, {}, {}},
+        };
         QList<SaveDialogRequest> requests;
         const SaveDialogPresenter previous = setSaveDialogPresenter([&](const SaveDialogRequest& request) {
             requests.append(request);
-            return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+            return steps.value(requests.size() - 1).answer;
         });
         const auto restore = qScopeGuard([&] { setSaveDialogPresenter(previous); });
-        boxes.expect(QStringLiteral("Save Completed")); // none for the cancel
-        window().menu_CopyData->trigger();
-        window().menu_CopyData->trigger();
-        QVERIFY(boxes.allShown());
-        QCOMPARE(requests.size(), 2);
+        for (const Step& step : steps) {
+            if (step.answer)
+                boxes.expect(QStringLiteral("Save Completed")); // none for the cancel
+            window().menu_CopyData->trigger();
+            QVERIFY(boxes.allShown());
+        }
+        QCOMPARE(requests.size(), steps.size());
 
         const SaveDialogRequest& first = requests.first();
         QCOMPARE(first.title, QStringLiteral("Save Data to File"));
-        QCOMPARE(first.defaultExtension, QStringLiteral(".txt"));
+        QCOMPARE(first.fileTypes, (QStringList {text, gpx, geoJson}));
+        QCOMPARE(first.fileType, text);
+        QCOMPARE(text, QStringLiteral("Comma-separated text (*.txt *.csv)"));
+        QCOMPARE(gpx, QStringLiteral("GPX 1.1 (*.gpx)"));
+        QCOMPARE(geoJson, QStringLiteral("GeoJSON (*.geojson)"));
         const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         QCOMPARE(first.fileName,
             QDir(documents.isEmpty() ? QDir::homePath() : documents).filePath(QStringLiteral("zepta.txt")));
-        QCOMPARE(requests.at(1).fileName, chosen + QStringLiteral(".txt"));
-
-        QCOMPARE(
-            boxes.shown().at(0).text, QStringLiteral("Saved 2 events to file: ") + chosen + QStringLiteral(".txt"));
-        QFile file(chosen + QStringLiteral(".txt"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll().count('\n'), 3); // header and two events
+        for (int i = 0; i + 1 < steps.size(); ++i) {
+            QCOMPARE(requests.at(i + 1).fileName, steps.at(i).file);
+            QCOMPARE(requests.at(i + 1).fileType, steps.at(i).type);
+            QCOMPARE(boxes.shown().at(i).text, QStringLiteral("Saved 2 events to file: ") + steps.at(i).file);
+            QFile file(steps.at(i).file);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll().startsWith(steps.at(i).start), qPrintable(steps.at(i).file));
+        }
         QVERIFY(!QFile::exists(chosen));
     }
 

@@ -37,6 +37,28 @@ void unexpected(const char* what, const QString& detail)
 {
     QTest::qFail(qPrintable(QStringLiteral("unexpected %1: %2").arg(QLatin1String(what), detail)), __FILE__, __LINE__);
 }
+
+// Progress shows nothing and is never cancelled; one that goes back or
+// beyond its total fails the test.
+class CheckedProgress final : public Progress
+{
+public:
+    explicit CheckedProgress(std::int64_t total)
+        : mTotal(total)
+    {
+    }
+    bool advance(std::int64_t done) override
+    {
+        if (done < mDone || done > mTotal)
+            unexpected("progress", QStringLiteral("%1 after %2 of %3").arg(done).arg(mDone).arg(mTotal));
+        mDone = done;
+        return true;
+    }
+
+private:
+    std::int64_t mTotal;
+    std::int64_t mDone = 0;
+};
 } // namespace
 
 QString sourceFile(const QString& relativePath)
@@ -80,10 +102,11 @@ TempProgramFolder::TempProgramFolder()
         },
         [](const SaveDialogRequest& request) {
             unexpected("save dialog", request.title);
-            return std::optional<QString>();
+            return std::optional<SaveDialogChoice>();
         },
         [](const QString& helpFile) { unexpected("help viewer", helpFile); },
         [beeps = mBeeps] { ++*beeps; },
+        [](const ProgressRequest& request) { return std::make_unique<CheckedProgress>(request.total); },
     });
     mPreviousTimeouts = http::defaultTimeouts();
 }
