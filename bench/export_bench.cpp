@@ -1,12 +1,15 @@
-// Export of 100,000 saved events to a text file, beside the sqlite3 shell
-// writing the same view as CSV from the same database (the reference).
+// Export of 100,000 saved events in each format (comma-separated text, GPX,
+// GeoJSON), beside the sqlite3 shell writing the same view as CSV from the
+// same database (the reference).
 //
 //   export_bench [folder]
 //
 // Builds a program folder (zepta.mdb from data/zepta.sql, a Nomrel.mdb with
 // 100,000 events) in the given folder, or in a temporary one, once; then
-// exports it three times, runs the reference three times, and reports the
-// best of each and their ratio (Zepta's speed as a share of the reference's).
+// exports it three times in each format, runs the reference three times, and
+// reports the best of each and their ratios: the text export's speed as a
+// share of the reference's (goal: at least 0.5), and the time of GPX and
+// GeoJSON as a multiple of the text export's (goal: at most 1.5).
 
 #include "core/Driver.h"
 #include "gps/Component.h"
@@ -108,25 +111,34 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const QString output = QDir(folder).filePath(QStringLiteral("export.txt"));
-    const QString expected
-        = QStringLiteral("Zepta - Save Completed: Saved %1 events to file: %2").arg(kEvents).arg(output);
-    double best = 0;
-    for (int run = 1; run <= kRuns; ++run) {
-        QElapsedTimer clock;
-        clock.start();
-        Driver::Export_Events_To_File(output);
-        const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-        if (reported != expected) {
-            std::fprintf(stderr, "export failed: %s\n", qPrintable(reported));
-            return 1;
+    struct Run {
+        const char* name;
+        Driver::ExportFormat format;
+        const char* file;
+        double best = 0; // events per second
+    };
+    Run runs[] = {{"text", Driver::ExportFormat::Text, "export.txt"}, {"GPX", Driver::ExportFormat::Gpx, "export.gpx"},
+        {"GeoJSON", Driver::ExportFormat::GeoJson, "export.geojson"}};
+    for (Run& r : runs) {
+        const QString output = QDir(folder).filePath(QLatin1String(r.file));
+        const QString expected
+            = QStringLiteral("Zepta - Save Completed: Saved %1 events to file: %2").arg(kEvents).arg(output);
+        for (int run = 1; run <= kRuns; ++run) {
+            QElapsedTimer clock;
+            clock.start();
+            Driver::Export_Events_To_File(output, r.format);
+            const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+            if (reported != expected) {
+                std::fprintf(stderr, "%s export failed: %s\n", r.name, qPrintable(reported));
+                return 1;
+            }
+            const double rate = kEvents / seconds;
+            r.best = std::max(r.best, rate);
+            std::printf("%s run %d: %d events in %.3f s = %.0f events/s, %lld bytes\n", r.name, run, kEvents, seconds,
+                rate, static_cast<long long>(QFileInfo(output).size()));
         }
-        const double rate = kEvents / seconds;
-        best = std::max(best, rate);
-        std::printf("run %d: %d events in %.3f s = %.0f events/s, %lld bytes\n", run, kEvents, seconds, rate,
-            static_cast<long long>(QFileInfo(output).size()));
     }
-    std::printf("export: best %.0f events/s\n", best);
+    const double best = runs[0].best;
 
     // The reference: the sqlite3 shell's CSV of the same view, best of three.
     double reference = 0;
@@ -144,9 +156,14 @@ int main(int argc, char** argv)
         }
         reference = std::max(reference, kEvents / (static_cast<double>(clock.nsecsElapsed()) / 1e9));
     }
-    std::printf("sqlite3 -csv: best %.0f events/s\n", reference);
-    std::printf(
-        "ratio: Zepta's export runs at %.2f x the speed of sqlite3 -csv (goal: at least 0.5)\n", best / reference);
+    std::printf("\n%-8s %12s\n", "format", "events/s");
+    for (const Run& r : runs)
+        std::printf("%-8s %12.0f\n", r.name, r.best);
+    std::printf("%-8s %12.0f\n", "sqlite3", reference);
+    std::printf("text export at %.2f x the speed of sqlite3 -csv (goal: at least 0.5)\n", best / reference);
+    for (const Run& r : runs)
+        if (r.format != Driver::ExportFormat::Text)
+            std::printf("%s takes %.2f x the time of the text export (goal: at most 1.5)\n", r.name, best / r.best);
     gps::setComponent(nullptr);
     return 0;
 }
