@@ -1,6 +1,7 @@
 #include "app/Main.h"
 #include "app/ZeptaApplication.h"
 #include "core/Driver.h"
+#include "core/OutboxSender.h"
 #include "gui/Branding.h"
 #include "nomrel/Component.h"
 #include "nomrel/EventStore.h"
@@ -17,8 +18,12 @@ int main(int argc, char** argv)
     nomrel::Component component(Driver::programFolder());
     gps::setComponent(&component);
 
+    // The outbox's sender runs from start to end; the window follows it.
+    Driver::OutboxSender outbox(Driver::outboxPath());
+    Driver::setOutboxSender(&outbox);
     try {
         Driver::Main();
+        outbox.start();
     } catch (const ZeptaError& error) {
         ZeptaApplication::reportUncaughtError(error.message());
     } catch (const std::exception& error) {
@@ -32,6 +37,10 @@ int main(int argc, char** argv)
         qWarning("%s", qUtf8Printable(error.message()));
     }
     const int status = app.exec();
+    // Exit never waits for the network: a post under way is dropped and its
+    // event sent again at the next start.
+    outbox.stop();
+    Driver::setOutboxSender(nullptr);
     gps::setComponent(nullptr);
     return status;
 }

@@ -98,6 +98,18 @@ bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading
 bool Save_Event_Local(gps::EventObject& event);
 bool Save_Event_XML(gps::EventObject& event);
 
+// ---- the outbox of the XML storage mode
+
+class OutboxSender;
+// The sender the program runs (tests install their own, or none: then events
+// are only kept). Not owned.
+OutboxSender* outboxSender();
+OutboxSender* setOutboxSender(OutboxSender* sender);
+// Outbox.mdb in the program folder.
+QString outboxPath();
+// "http://" + SERVER_IP + "/" + LISTENER_NAME, from the stored settings.
+QString listenerUrl();
+
 // ---- export and purge --------------------------------------------------------
 
 enum class ExportFormat { Text, Gpx, GeoJson };

@@ -229,6 +229,10 @@ void frmZEPTA::buildMenus()
         QKeySequence(Qt::CTRL | Qt::Key_D), &frmZEPTA::menu_DeleteData_Click);
     menu_Exit = addItem(menu_File, "menu_Exit", QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_X),
         &frmZEPTA::menu_Exit_Click);
+    // Beyond the six commands: the outbox, with no shortcut of its own.
+    menu_Outbox = menu_File->addAction(QStringLiteral("&Outbox..."));
+    menu_Outbox->setObjectName(QStringLiteral("menu_Outbox"));
+    connect(menu_Outbox, &QAction::triggered, this, &frmZEPTA::menu_Outbox_Click);
     menu_Help = menuBar()->addMenu(QStringLiteral("&Help"));
     menu_Help->setObjectName(QStringLiteral("menu_Help"));
     menu_Contents = addItem(menu_Help, "menu_Contents", QStringLiteral("&Contents"), QKeySequence(Qt::CTRL | Qt::Key_H),
@@ -262,6 +266,7 @@ void frmZEPTA::Update_Form_per_Options()
     menu_CopyData->setEnabled(local);
     menu_DeleteData->setEnabled(local);
     Load_Current_Event_Category();
+    Update_Outbox_per_Options();
 }
 
 // Closing the window ends the program at once: a tracking run simply stops,

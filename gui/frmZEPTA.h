@@ -26,6 +26,7 @@ class EventIcon;
 //   frmZEPTA_Palette.cpp  Load_Current_Event_Category and the icon choice
 //   frmZEPTA_Capture.cpp  Capture_Current_Event, saving and tracking
 //   frmZEPTA_Commands.cpp the menu commands
+//   frmZEPTA_Outbox.cpp   the outbox of the XML storage mode
 class frmZEPTA : public QMainWindow, public SharedWindow<frmZEPTA>
 {
     Q_OBJECT
@@ -70,6 +71,14 @@ public:
     void menu_Contents_Click();
     void menu_About_Click();
 
+    // ---- the outbox of the XML storage mode (frmZEPTA_Outbox.cpp)
+    void menu_Outbox_Click();
+    // Follows the sender the program runs: its address from the settings,
+    // the count in the menu, a box when posting starts to fail.
+    void Update_Outbox_per_Options();
+    void Show_Outbox_Count();
+    void Outbox_Outage(const QString& url, const QString& answer, bool attention);
+
     // ---- state
     std::unique_ptr<gps::Receiver> mGPS;
     Driver::SlotTypes mEventTypeIDs {}; // all 0 when the window is created
@@ -112,6 +121,7 @@ public:
     QMenu* menu_Help = nullptr;
     QAction* menu_Contents = nullptr;
     QAction* menu_About = nullptr;
+    QAction* menu_Outbox = nullptr; // after the other File items
 
     // The file name and type the save dialog offers next ("&Save Data").
     QString mLastExportPath;
@@ -121,6 +131,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void followOutboxSender();
+    QObject* mFollowedSender = nullptr;
     void buildLayout();
     void buildMenus();
     void connectReceiver();

@@ -19,3 +19,11 @@ public:
 private:
     QString mMessage;
 };
+
+// The message of any exception: ours as it stands, others by what().
+inline QString messageOf(const std::exception& error)
+{
+    if (const auto* own = dynamic_cast<const ZeptaError*>(&error))
+        return own->message();
+    return QString::fromLocal8Bit(error.what());
+}

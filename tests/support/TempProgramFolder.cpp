@@ -108,12 +108,12 @@ TempProgramFolder::TempProgramFolder()
         [beeps = mBeeps] { ++*beeps; },
         [](const ProgressRequest& request) { return std::make_unique<CheckedProgress>(request.total); },
     });
-    mPreviousTimeouts = http::defaultTimeouts();
+    mPreviousSender = Driver::setOutboxSender(nullptr);
 }
 
 TempProgramFolder::~TempProgramFolder()
 {
-    http::setDefaultTimeouts(mPreviousTimeouts);
+    Driver::setOutboxSender(mPreviousSender);
     installPresenters(std::move(mPreviousPresenters));
     mComponent->CreateDataLink()->setConnectionString(QVariant(mPreviousEvents));
     gps::setComponent(mPreviousComponent);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/HttpPost.h"
 #include "platform/UserInterface.h"
 
 #include <QString>
@@ -9,6 +8,10 @@
 #include <memory>
 
 class ScriptedComponent;
+namespace Driver
+{
+class OutboxSender;
+}
 namespace gps
 {
 class Component;
@@ -22,7 +25,7 @@ class Component;
 // it. A message box, a save dialog, help or a beep that the test did not
 // script fails the test (beeps are counted instead). Every process-wide
 // setting it changes (program folder, connection strings, component, seams,
-// HTTP time-outs) is put back when it goes.
+// the outbox's sender: none while it lives) is put back when it goes.
 class TempProgramFolder
 {
 public:
@@ -62,7 +65,7 @@ private:
     QString mPreviousEvents;
     gps::Component* mPreviousComponent = nullptr;
     Presenters mPreviousPresenters;
-    http::Timeouts mPreviousTimeouts;
+    Driver::OutboxSender* mPreviousSender = nullptr;
 };
 
 // Source files of the repository (the committed SQL, the help).

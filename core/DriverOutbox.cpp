@@ -1,0 +1,83 @@
+#include "core/Driver.h"
+
+#include "core/Outbox.h"
+#include "core/OutboxSender.h"
+#include "platform/Error.h"
+#include "platform/UserInterface.h"
+
+#include <QDomDocument>
+
+namespace Driver
+{
+
+namespace
+{
+OutboxSender*& installedSender()
+{
+    static OutboxSender* sender = nullptr;
+    return sender;
+}
+} // namespace
+
+OutboxSender* outboxSender() { return installedSender(); }
+
+OutboxSender* setOutboxSender(OutboxSender* sender) { return std::exchange(installedSender(), sender); }
+
+QString outboxPath() { return programFolder() + QStringLiteral("/Outbox.mdb"); }
+
+QString listenerUrl()
+{
+    const QStringList address = Usable_Parameter_Values({QStringLiteral("SERVER_IP"), QStringLiteral("LISTENER_NAME")});
+    return QStringLiteral("http://") + address.at(0) + QLatin1Char('/') + address.at(1);
+}
+
+// The document is the declaration and one root element Zepta around the event
+// object's own XML text. It is committed to the outbox with the listener's
+// address, and the sender posts it from there: the window never waits on the
+// network, and an event the listener does not take is kept, not lost. A
+// document that does not parse is never stored; an outbox that cannot be
+// written fails the save, which is reported with the reason.
+bool Save_Event_XML(gps::EventObject& event)
+{
+    QString url;
+    try {
+        const QString document
+            = QStringLiteral("<?xml version=\"1.0\"?><Zepta>") + event.XmlText() + QStringLiteral("</Zepta>");
+        QDomDocument parsed;
+        QString parseError;
+        int line = 0;
+        int column = 0;
+        if (!parsed.setContent(document, &parseError, &line, &column))
+            throw ZeptaError(QStringLiteral("The event's XML document is not well-formed (line %1, column %2): %3")
+                                 .arg(line)
+                                 .arg(column)
+                                 .arg(parseError));
+        url = listenerUrl();
+
+        const QDomElement root = parsed.documentElement().firstChildElement();
+        OutboxStore::Entry entry;
+        entry.eventId = event.EventId();
+        entry.eventTypeId = root.firstChildElement(QStringLiteral("EventTypeId")).text().toInt();
+        entry.gmt = QDateTime::fromString(
+            root.firstChildElement(QStringLiteral("GpsReading")).firstChildElement(QStringLiteral("Gmt")).text(),
+            Qt::ISODate);
+        entry.url = url;
+        // The text as built is what is sent, in UTF-8: re-serializing could
+        // change characters the event object escaped on purpose (a carriage
+        // return in the notes).
+        entry.document = document;
+        OutboxStore(outboxPath()).add(entry);
+    } catch (const std::exception& error) {
+        qWarning("Keeping the event for posting failed: %s", qUtf8Printable(messageOf(error)));
+        Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
+            QStringLiteral("Unable to save event via XML to: ") + url + QStringLiteral("\r\n") + messageOf(error));
+        return false;
+    }
+    if (OutboxSender* sender = outboxSender()) {
+        sender->setUrl(url);
+        sender->added();
+    }
+    return true;
+}
+
+} // namespace Driver

@@ -1,0 +1,62 @@
+#include "gui/frmZEPTA.h"
+
+#include "core/Driver.h"
+#include "core/OutboxSender.h"
+#include "gui/frmOutbox.h"
+#include "platform/UserInterface.h"
+
+#include <QAction>
+
+void frmZEPTA::menu_Outbox_Click() { frmOutbox::instance().Show_Outbox(); }
+
+void frmZEPTA::followOutboxSender()
+{
+    Driver::OutboxSender* sender = Driver::outboxSender();
+    if (sender == mFollowedSender)
+        return;
+    if (mFollowedSender)
+        disconnect(mFollowedSender, nullptr, this, nullptr);
+    mFollowedSender = sender;
+    if (!sender)
+        return;
+    connect(sender, &Driver::OutboxSender::countsChanged, this, &frmZEPTA::Show_Outbox_Count);
+    connect(sender, &Driver::OutboxSender::outage, this, &frmZEPTA::Outbox_Outage);
+}
+
+// Waiting events go to the address the settings give now, whatever it was
+// when they were saved: a corrected address reaches them all.
+void frmZEPTA::Update_Outbox_per_Options()
+{
+    followOutboxSender();
+    if (Driver::OutboxSender* sender = Driver::outboxSender())
+        sender->setUrl(Driver::listenerUrl());
+    Show_Outbox_Count();
+}
+
+// The File menu's last item tells how many events are not sent yet; no other
+// control moves.
+void frmZEPTA::Show_Outbox_Count()
+{
+    QString caption = QStringLiteral("&Outbox...");
+    if (const Driver::OutboxSender* sender = Driver::outboxSender()) {
+        const auto counts = sender->counts();
+        QStringList parts;
+        if (counts.waiting > 0)
+            parts << QStringLiteral("%1 waiting").arg(counts.waiting);
+        if (counts.attention > 0)
+            parts << QStringLiteral("%1 need attention").arg(counts.attention);
+        if (!parts.isEmpty())
+            caption = QStringLiteral("&Outbox (%1)...").arg(parts.join(QLatin1String(", ")));
+    }
+    menu_Outbox->setText(caption);
+}
+
+// Once per outage, not per event or per try, so tracking never piles up boxes.
+void frmZEPTA::Outbox_Outage(const QString& url, const QString& answer, bool attention)
+{
+    const QString kept = attention
+        ? QStringLiteral("The listener refused the event (%1); it is kept in File > Outbox until you retry it.")
+        : QStringLiteral("The event is kept and will be sent when the listener answers (%1).");
+    Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
+        QStringLiteral("Unable to save event via XML to: ") + url + QStringLiteral("\r\n") + kept.arg(answer));
+}
