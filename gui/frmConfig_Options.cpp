@@ -1,6 +1,7 @@
 #include "gui/frmConfig.h"
 
 #include "core/Driver.h"
+#include "gps/ComSettings.h"
 #include "platform/Db.h"
 #include "platform/Error.h"
 #include "platform/NumberText.h"
@@ -112,17 +113,16 @@ void frmConfig::Update_UI_per_Options()
     Load_IP_Address(read("SERVER_IP"));
 }
 
-// A field the text does not have leaves its list without a selection.
+// Read as the receiver reads it (blanks around a field, the parity letter in
+// either case); a field missing or not valid leaves its list without a
+// selection, and fields past the fourth are not looked at.
 void frmConfig::Load_COM_Settings(const QString& settings)
 {
-    const QStringList fields = settings.split(QLatin1Char(','));
-    QComboBox* lists[] = {cmbCOMSpeed, cmbCOMParityBit, cmbCOMDataBits, cmbCOMStopBits};
-    for (int i = 0; i < 4; ++i) {
-        if (i < fields.size())
-            selectByText(lists[i], fields.at(i));
-        else
-            lists[i]->setCurrentIndex(-1);
-    }
+    const gps::ComSettings parsed = gps::parseComSettings(settings);
+    selectByText(cmbCOMSpeed, parsed.speedText);
+    selectByText(cmbCOMParityBit, parsed.parityText);
+    selectByText(cmbCOMDataBits, parsed.dataBitsText);
+    selectByText(cmbCOMStopBits, parsed.stopBitsText);
 }
 
 // A field the text does not have leaves its box empty.

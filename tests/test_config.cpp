@@ -144,14 +144,14 @@ private slots:
         mFolder.reset();
     }
 
-    // Loading shows each stored value (fields after the fourth ignored);
-    // Restore Defaults writes nothing, and "&Save" then writes exactly the
+    // Loading shows each stored value (the serial line read as the receiver
+    // reads it, fields after the fourth ignored); Restore Defaults writes nothing, and "&Save" then writes exactly the
     // default table, in order.
     void loadThenRestoreDefaultsThenSave()
     {
         store({{"EVENT_CATEGORY", "21"}, {"TRACKING_INTERVAL", "30"}, {"BEEP_AFTER_SAVES", "FALSE"},
             {"SHRINK_AFTER_SAVES", "-1"}, {"SHOW_GPS_WINDOW", "true"}, {"COM_PORT", "3"},
-            {"COM_SETTINGS", "19200,O,7,2,extra"}, {"CLIENT_ID", "crew 7"}, {"DATA_STORAGE_MODE", "XML"},
+            {"COM_SETTINGS", "19200,o, 7,2,extra"}, {"CLIENT_ID", "crew 7"}, {"DATA_STORAGE_MODE", "XML"},
             {"SERVER_IP", "10.0.0.5"}, {"LISTENER_NAME", "srv/in.asp"}});
         logWrites();
         ScriptedMessages boxes; // none expected
@@ -189,7 +189,7 @@ private slots:
             "CREATE TABLE EVENT_CATEGORIES (EVENT_CATEGORY_ID SMALLINT, EVENT_CATEGORY_NAME TEXT);"
             "INSERT INTO EVENT_CATEGORIES VALUES (5, 'Five'), (2, 'Two'), (9, 'Nine'), (2, 'Two again');"));
         store({{"EVENT_CATEGORY", " 2.0 "}, {"BEEP_AFTER_SAVES", "maybe"}, {"SHRINK_AFTER_SAVES", ""},
-            {"SHOW_GPS_WINDOW", "perhaps"}, {"COM_PORT", "x"}, {"COM_SETTINGS", "9600,n"},
+            {"SHOW_GPS_WINDOW", "perhaps"}, {"COM_PORT", "x"}, {"COM_SETTINGS", " 9600 ,x"},
             {"DATA_STORAGE_MODE", "local"}, {"SERVER_IP", "10.1"}});
         ScriptedMessages boxes; // none expected
 
@@ -206,7 +206,7 @@ private slots:
         // bits (stored nowhere) by default.
         QCOMPARE(allStored(),
             (QStringList {
-                "2", "60", "maybe", "", "False", "x", "9600,n,8,2", "1", "local", "10.1..", "Zepta/listener.asp"}));
+                "2", "60", "maybe", "", "False", "x", "9600,x,8,2", "1", "local", "10.1..", "Zepta/listener.asp"}));
 
         // Restore Defaults takes the first category of the table's order.
         runModal([](frmConfig& dialog) {
