@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -76,30 +75,15 @@ class TestConfig : public QObject
 
     std::optional<TempProgramFolder> mFolder;
 
-    // Arranging goes through the real store; checking reads the file itself.
     void store(const QList<std::pair<QString, QString>>& values)
     {
         for (const auto& [key, value] : values)
             Driver::Set_Parameter_Value(key, value);
     }
 
-    QStringList column(const QString& sql, const db::Params& params = {}) const
-    {
-        QStringList values;
-        auto connection = db::Connection::openFile(mFolder->applicationDatabase());
-        for (auto rows = connection.open(sql, params); !rows.eof(); rows.moveNext())
-            values << rows.field(QStringLiteral("V")).toString();
-        return values;
-    }
+    static QString stored(const QString& key) { return Driver::Get_Parameter_Value(key); }
 
-    QString stored(const QString& key) const
-    {
-        return column(QStringLiteral("SELECT PARAMETER_VALUE AS V FROM CONFIGURATION WHERE PARAMETER_NAME = ?"),
-            {db::Value::text(key)})
-            .value(0);
-    }
-
-    QStringList allStored() const
+    static QStringList allStored()
     {
         QStringList values;
         for (const QString& key : kWriteOrder)
@@ -115,7 +99,15 @@ class TestConfig : public QObject
                            "CREATE TRIGGER LOG_WRITES AFTER UPDATE ON CONFIGURATION BEGIN "
                            "INSERT INTO WRITE_LOG (NAME) VALUES (NEW.PARAMETER_NAME); END;"));
     }
-    QStringList writes() const { return column(QStringLiteral("SELECT NAME AS V FROM WRITE_LOG ORDER BY SEQ")); }
+    QStringList writes() const
+    {
+        QStringList names;
+        auto connection = db::Connection::openFile(mFolder->applicationDatabase());
+        for (auto rows = connection.open(QStringLiteral("SELECT NAME FROM WRITE_LOG ORDER BY SEQ")); !rows.eof();
+             rows.moveNext())
+            names << rows.field(0).toString();
+        return names;
+    }
 
     // Shows the dialog modally and acts inside it; a failed check inside still
     // closes the dialog, so no test can block on it.
