@@ -5,56 +5,38 @@
 #include <QFile>
 #include <QTcpSocket>
 
-// The waits only end a broken run: a working one answers at once.
-constexpr int kStartWaitMs = 15000;
+constexpr int kWaitMs = 15000; // ends a broken run only
 
 ListenerProcess::ListenerProcess(const QStringList& extraArguments)
 {
     QStringList arguments {QStringLiteral("--port"), QStringLiteral("0")};
-    const qsizetype out = extraArguments.indexOf(QStringLiteral("--out"));
-    if (out >= 0)
-        mOutFile = extraArguments.value(out + 1);
-    else if (!extraArguments.contains(QStringLiteral("--pg")))
-        mOutFile = mDir.filePath(QStringLiteral("documents.log"));
-    if (out < 0 && !mOutFile.isEmpty())
-        arguments << QStringLiteral("--out") << mOutFile;
+    if (!extraArguments.contains(QStringLiteral("--out")) && !extraArguments.contains(QStringLiteral("--pg")))
+        arguments << QStringLiteral("--out") << mDir.filePath(QStringLiteral("documents.log"));
     mProcess.setStandardErrorFile(mDir.filePath(QStringLiteral("listener.log")));
     mProcess.start(QStringLiteral(ZEPTA_LISTENER), arguments + extraArguments);
-    if (!mProcess.waitForStarted(kStartWaitMs)) {
-        mError = mProcess.errorString();
-        return;
-    }
-    while (!mProcess.canReadLine()) {
-        if (!mProcess.waitForReadyRead(kStartWaitMs)) {
-            mProcess.waitForFinished(kStartWaitMs);
-            mError = QStringLiteral("no port line: ") + QString::fromUtf8(log());
-            return;
-        }
-    }
-    bool ok = false;
-    const uint port = mProcess.readLine().trimmed().toUInt(&ok);
-    if (!ok || port == 0 || port > 65535) {
-        mError = QStringLiteral("bad port line");
+    while (mProcess.waitForStarted(kWaitMs) && !mProcess.canReadLine())
+        if (!mProcess.waitForReadyRead(kWaitMs))
+            break;
+    const uint port = mProcess.readLine().trimmed().toUInt();
+    if (port == 0 || port > 65535) {
+        mProcess.waitForFinished(kWaitMs);
+        mError = QStringLiteral("no port line: %1 %2").arg(mProcess.errorString(), QString::fromUtf8(log()));
         return;
     }
     mPort = static_cast<quint16>(port);
 }
 
-ListenerProcess::~ListenerProcess() { kill(); }
-
 void ListenerProcess::kill()
 {
     mProcess.kill();
-    mProcess.waitForFinished(kStartWaitMs);
+    mProcess.waitForFinished(kWaitMs);
     mPort = 0;
 }
 
 QList<listener::Record> ListenerProcess::records() const
 {
-    QFile file(mOutFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return listener::parseRecords(file.readAll());
+    QFile file(mDir.filePath(QStringLiteral("documents.log")));
+    return file.open(QIODevice::ReadOnly) ? listener::parseRecords(file.readAll()) : QList<listener::Record>();
 }
 
 QByteArray ListenerProcess::log() const
@@ -105,25 +87,22 @@ HttpAnswer exchange(QTcpSocket& socket, const QByteArray& request)
     socket.write(request);
     QByteArray data;
     qsizetype headEnd = -1;
-    qsizetype length = -1;
-    for (;;) {
+    while (socket.waitForReadyRead(kWaitMs)) {
+        data += socket.readAll();
         if (headEnd < 0 && (headEnd = data.indexOf("\r\n\r\n")) >= 0) {
             answer.head = data.left(headEnd);
             answer.status = answer.head.mid(answer.head.indexOf(' ') + 1, 3).toInt();
-            length = answer.header("Content-Length").toLongLong();
         }
+        const qsizetype length = answer.header("Content-Length").toLongLong();
         if (headEnd >= 0 && data.size() >= headEnd + 4 + length) {
             answer.body = data.mid(headEnd + 4, length);
             return answer;
         }
-        if (!socket.waitForReadyRead(kStartWaitMs))
-            break;
-        data += socket.readAll();
     }
     return {};
 }
 
-QByteArray postRequest(const QByteArray& body, const QList<QPair<QByteArray, QByteArray>>& headers)
+QByteArray postRequest(const QByteArray& body, const Headers& headers)
 {
     QByteArray request = "POST /Zepta/listener.asp HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml; "
                          "charset=utf-8\r\nContent-Length: "
@@ -133,13 +112,16 @@ QByteArray postRequest(const QByteArray& body, const QList<QPair<QByteArray, QBy
     return request + "\r\n" + body;
 }
 
-HttpAnswer postTo(quint16 port, const QByteArray& body, const QList<QPair<QByteArray, QByteArray>>& headers)
+HttpAnswer send(quint16 port, const QByteArray& request)
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(kStartWaitMs))
-        return {};
-    return exchange(socket, postRequest(body, headers));
+    return socket.waitForConnected(kWaitMs) ? exchange(socket, request) : HttpAnswer();
+}
+
+HttpAnswer postTo(quint16 port, const QByteArray& body, const Headers& headers)
+{
+    return send(port, postRequest(body, headers));
 }
 
 } // namespace listener_test

@@ -1,6 +1,7 @@
 #include "PgCluster.h"
 
 #include <QFileInfo>
+#include <QProcess>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -10,29 +11,27 @@ namespace
 
 constexpr int kWaitMs = 120000; // ends a broken run only
 
-QString binDir()
+QString bin(const char* program)
 {
     const QByteArray custom = qgetenv("ZEPTA_PG_BIN");
-    return custom.isEmpty() ? QStringLiteral("/usr/lib/postgresql/15/bin") : QString::fromLocal8Bit(custom);
+    return (custom.isEmpty() ? QStringLiteral("/usr/lib/postgresql/15/bin") : QString::fromLocal8Bit(custom))
+        + QLatin1Char('/') + QLatin1String(program);
 }
 
 } // namespace
 
 PgCluster::PgCluster()
 {
-    if (!QFileInfo::exists(binDir() + QStringLiteral("/initdb"))) {
-        mError = QStringLiteral("no PostgreSQL server in %1: install postgresql-15 and postgresql-15-postgis-3")
-                     .arg(binDir());
+    if (!QFileInfo::exists(bin("initdb"))) {
+        mError = QStringLiteral("no %1: install postgresql-15 and postgresql-15-postgis-3").arg(bin("initdb"));
         return;
     }
-    if (geteuid() == 0) {
-        const passwd* owner = getpwnam("postgres");
-        if (!owner || chown(QFile::encodeName(mDir.path()).constData(), owner->pw_uid, owner->pw_gid) != 0) {
-            mError = QStringLiteral("running as root, but there is no postgres user to run the server as");
-            return;
-        }
+    const passwd* owner = geteuid() == 0 ? getpwnam("postgres") : nullptr;
+    if (geteuid() == 0 && (!owner || chown(QFile::encodeName(mDir.path()).constData(), owner->pw_uid, owner->pw_gid))) {
+        mError = QStringLiteral("running as root, but there is no postgres user to run the server as");
+        return;
     }
-    if (run(binDir() + QStringLiteral("/initdb"),
+    if (run(bin("initdb"),
             {QStringLiteral("-D"), mDir.filePath(QStringLiteral("data")), QStringLiteral("-U"), QStringLiteral("zepta"),
                 QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
                 QStringLiteral("--no-locale"), QStringLiteral("--no-sync")}))
@@ -42,9 +41,7 @@ PgCluster::PgCluster()
 PgCluster::~PgCluster()
 {
     if (mRunning)
-        run(binDir() + QStringLiteral("/pg_ctl"),
-            {QStringLiteral("-D"), mDir.filePath(QStringLiteral("data")), QStringLiteral("-m"),
-                QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+        pgCtl({QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("stop")});
 }
 
 QString PgCluster::conninfo() const
@@ -54,32 +51,33 @@ QString PgCluster::conninfo() const
 
 bool PgCluster::start()
 {
-    mRunning = run(binDir() + QStringLiteral("/pg_ctl"),
-        {QStringLiteral("-D"), mDir.filePath(QStringLiteral("data")), QStringLiteral("-l"),
-            mDir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"), QStringLiteral("-o"),
-            QStringLiteral("-k %1 -p 5432 -c listen_addresses=").arg(mDir.path()), QStringLiteral("start")});
-    return mRunning;
+    return mRunning = pgCtl({QStringLiteral("-l"), mDir.filePath(QStringLiteral("server.log")), QStringLiteral("-o"),
+               QStringLiteral("-k %1 -p 5432 -c listen_addresses=").arg(mDir.path()), QStringLiteral("start")});
 }
 
 bool PgCluster::stop()
 {
-    mRunning = !run(binDir() + QStringLiteral("/pg_ctl"),
-        {QStringLiteral("-D"), mDir.filePath(QStringLiteral("data")), QStringLiteral("-m"), QStringLiteral("fast"),
-            QStringLiteral("-w"), QStringLiteral("stop")});
+    mRunning = !pgCtl({QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("stop")});
     return !mRunning;
 }
 
 QString PgCluster::query(const QString& sql) const
 {
     QProcess psql;
-    psql.start(binDir() + QStringLiteral("/psql"),
+    psql.start(bin("psql"),
         {conninfo(), QStringLiteral("-XAtq"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
             QStringLiteral("-c"), sql});
     psql.waitForFinished(kWaitMs);
     return QString::fromUtf8(psql.readAllStandardOutput() + psql.readAllStandardError()).trimmed();
 }
 
-bool PgCluster::run(const QString& program, const QStringList& arguments, QString* output)
+bool PgCluster::pgCtl(const QStringList& arguments)
+{
+    return run(bin("pg_ctl"),
+        QStringList {QStringLiteral("-D"), mDir.filePath(QStringLiteral("data")), QStringLiteral("-w")} + arguments);
+}
+
+bool PgCluster::run(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.setWorkingDirectory(mDir.path());
@@ -88,12 +86,9 @@ bool PgCluster::run(const QString& program, const QStringList& arguments, QStrin
             QStringList {QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), program} + arguments);
     else
         process.start(program, arguments);
-    const bool finished = process.waitForFinished(kWaitMs);
-    const QString text = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
-    if (output)
-        *output = text;
-    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+    if (process.waitForFinished(kWaitMs) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
-    mError = QFileInfo(program).fileName() + QStringLiteral(" failed: ") + text;
+    mError = QFileInfo(program).fileName() + QStringLiteral(" failed: ")
+        + QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
     return false;
 }
