@@ -256,22 +256,6 @@ private slots:
         QCOMPARE(browser->source(), QUrl::fromLocalFile(helpFile));
         QCOMPARE(browser->verticalScrollBar()->value(), 0);
     }
-
-    void aboutShowsTheSplashInAboutMode()
-    {
-        bool checked = false;
-        QTimer::singleShot(0, [&] {
-            frmSplash& splash = frmSplash::instance();
-            QVERIFY(splash.isVisible());
-            QVERIFY(splash.Close->isVisible());
-            QVERIFY(!splash.SplashTimer.isActive());
-            checked = true;
-            QTest::mouseClick(splash.Close, Qt::LeftButton);
-        });
-        window().menu_About->trigger();
-        QVERIFY(checked);
-        QVERIFY(!frmSplash::instance().isVisible());
-    }
 };
 
 QTEST_MAIN(TestCommands)
