@@ -155,17 +155,18 @@ QStringList Usable_Parameter_Values(const QStringList& names)
     QHash<QString, Reading> readings;
     QString failure;
     try {
-        QStringList placeholders;
         db::Params params;
-        for (const QString& name : names) {
-            placeholders << QStringLiteral("?");
+        for (const QString& name : names)
             params.push_back(db::Value::text(name));
-        }
+        // One text per number of names, so the engine's statement is kept.
+        static QHash<qsizetype, QString> queries;
+        QString& sql = queries[names.size()];
+        if (sql.isNull())
+            sql = QStringLiteral("SELECT PARAMETER_NAME, PARAMETER_VALUE FROM CONFIGURATION WHERE PARAMETER_NAME IN "
+                                 "(%1) ORDER BY rowid")
+                      .arg(QStringList(names.size(), QStringLiteral("?")).join(QLatin1String(", ")));
         db::Connection connection(applicationConnectionString(), db::Connection::Mode::ReadOnly);
-        db::Recordset rows = connection.open(QStringLiteral("SELECT PARAMETER_NAME, PARAMETER_VALUE FROM CONFIGURATION "
-                                                            "WHERE PARAMETER_NAME IN (%1) ORDER BY rowid")
-                                                 .arg(placeholders.join(QLatin1String(", "))),
-            params);
+        db::Recordset rows = connection.open(sql, params);
         for (; !rows.eof(); rows.moveNext()) {
             const QString name = rows.field(0).toString();
             if (readings.contains(name))

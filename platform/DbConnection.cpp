@@ -128,7 +128,7 @@ QString dataSourceOf(const QString& connectionString)
     // The program asks with the same few strings again and again.
     thread_local QString lastString;
     thread_local QString lastSource;
-    if (!lastString.isNull() && connectionString == lastString)
+    if (!lastString.isNull() && (connectionString.isSharedWith(lastString) || connectionString == lastString))
         return lastSource;
     const QString source = parseDataSource(connectionString);
     lastString = connectionString;
