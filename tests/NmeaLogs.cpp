@@ -7,12 +7,13 @@
 #include <QJsonObject>
 #include <QTime>
 
+using namespace nomrel::nmea;
+
 std::map<QString, ExpectedCycle> expectedCycles(const QString& logPath)
 {
     std::map<QString, ExpectedCycle> cycles;
     QFile chk(logPath + QLatin1String(".chk"));
-    if (!chk.open(QIODevice::ReadOnly))
-        return cycles;
+    chk.open(QIODevice::ReadOnly); // none: no cycles
     // The .chk echoes each sentence gpsd took, followed by the reports it made
     // then; sentences without a time belong to the cycle of the last one with.
     QString current;
@@ -20,12 +21,11 @@ std::map<QString, ExpectedCycle> expectedCycles(const QString& logPath)
     for (const QByteArray& line : chk.readAll().split('\n')) {
         if (line.startsWith('$')) {
             const std::string text = line.trimmed().toStdString();
-            const auto parsed = nomrel::nmea::parse(text);
+            const ParseResult parsed = parse(text);
             if (const auto t = parsed.sentence.time())
                 current = QTime(t->hour, t->minute, t->second, t->millisecond).toString(QStringLiteral("HH:mm:ss.zzz"));
-            const auto type = parsed.sentence.id.type;
-            afterFixData = type == nomrel::nmea::Type::GGA || type == nomrel::nmea::Type::GNS;
-            if (afterFixData && !current.isEmpty()) {
+            afterFixData = parsed.sentence.id.type == Type::GGA || parsed.sentence.id.type == Type::GNS;
+            if (afterFixData && !current.isEmpty()) { // gpsd's report on the GGA or GNS follows
                 cycles[current].satellitesUsed.reset();
                 cycles[current].hdop.reset();
             }
@@ -38,11 +38,10 @@ std::map<QString, ExpectedCycle> expectedCycles(const QString& logPath)
             cycle.tpv = report;
             cycle.anyFix |= report.value(QStringLiteral("mode")).toInt() >= 2;
         } else if (kind == QLatin1String("SKY") && afterFixData && !current.isEmpty()) {
-            ExpectedCycle& cycle = cycles[current];
             if (report.contains(QStringLiteral("uSat")))
-                cycle.satellitesUsed = report.value(QStringLiteral("uSat")).toInt();
+                cycles[current].satellitesUsed = report.value(QStringLiteral("uSat")).toInt();
             if (report.contains(QStringLiteral("hdop")))
-                cycle.hdop = report.value(QStringLiteral("hdop")).toDouble();
+                cycles[current].hdop = report.value(QStringLiteral("hdop")).toDouble();
         }
     }
     return cycles;

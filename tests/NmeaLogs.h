@@ -1,7 +1,6 @@
 #pragma once
 
-// gpsd's expected decodings of the receiver logs in tests/data/nmea/gpsd, for
-// tests that compare what we decode with them.
+// gpsd's expected decodings of the receiver logs in tests/data/nmea/gpsd.
 
 #include <QString>
 #include <QVariantMap>
@@ -13,8 +12,7 @@
 struct ExpectedCycle {
     QVariantMap tpv; // the last TPV with the cycle's time (mode, time, lat, lon, altMSL, speed, track...)
     bool anyFix = false; // some TPV with that time had a fix
-    // Reported right after the cycle's last GGA or GNS, so taken from its
-    // fields; unset when gpsd reported nothing there.
+    // Reported right after the cycle's last GGA or GNS (so from its fields); unset when nothing was.
     std::optional<int> satellitesUsed;
     std::optional<double> hdop;
 };

@@ -1,36 +1,35 @@
 #pragma once
 
-// What the receiver's tests share: a clock moved by hand, NMEA made up in a
-// test, and the nomrel tool run as a feeder.
+// Shared by the receiver's tests: a hand-moved clock, made-up NMEA, feeder processes.
 
 #include "nomrel/Clock.h"
 #include "nomrel/NmeaParser.h"
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
+
+#include <memory>
 
 #include <signal.h>
 
-class ManualClock : public nomrel::Clock
-{
-public:
+constexpr int kPatience = 30000; // ms: generous, for a loaded machine
+
+struct ManualClock : nomrel::Clock {
     qint64 ms = 0;
     QDateTime start = QDateTime(QDate(2026, 12, 6), QTime(7, 0), Qt::UTC);
     qint64 monotonicMs() const override { return ms; }
     QDateTime utcNow() const override { return start.addMSecs(ms); }
 };
 
-// A sentence body with its "*hh" and CR LF.
-inline QByteArray withChecksum(const QByteArray& body)
+// The sentence bodies with their "*hh", each ended by CR LF.
+inline QByteArray lines(const QList<QByteArray>& bodies)
 {
-    const QByteArray sum = QByteArray::number(nomrel::nmea::checksumOf(body.toStdString()), 16);
-    return body + '*' + sum.rightJustified(2, '0').toUpper() + "\r\n";
+    QByteArray out;
+    for (const QByteArray& body : bodies)
+        out += body + QString::asprintf("*%02X\r\n", nomrel::nmea::checksumOf(body.toStdString())).toLatin1();
+    return out;
 }
 
-// A program (the nomrel tool, gpsfake) in a process group of its own, so that it and whatever it
-// starts go together; killed (without a goodbye: links stay) when it goes.
+// A program in a process group of its own, killed with all it started (links stay) when this goes.
 class ToolProcess
 {
 public:
@@ -42,25 +41,26 @@ public:
         mProcess.setChildProcessModifier([] { ::setpgid(0, 0); });
         mProcess.start(program, arguments);
     }
-    ~ToolProcess() { kill(); }
-    ToolProcess(const ToolProcess&) = delete;
-    ToolProcess& operator=(const ToolProcess&) = delete;
-
-    void kill()
+    ~ToolProcess()
     {
-        if (mProcess.state() == QProcess::NotRunning)
-            return;
-        ::kill(-static_cast<pid_t>(mProcess.processId()), SIGKILL);
+        if (mProcess.state() != QProcess::NotRunning)
+            ::kill(-static_cast<pid_t>(mProcess.processId()), SIGKILL);
         mProcess.waitForFinished(10000);
     }
-    // The first line the process prints, "" when it printed none in time.
-    QString firstLine(int timeoutMs = 30000)
+    QString firstLine() // "" when none came in time
     {
-        while (!mProcess.canReadLine() && mProcess.waitForReadyRead(timeoutMs)) { }
+        while (!mProcess.canReadLine() && mProcess.waitForReadyRead(kPatience)) { }
         return QString::fromUtf8(mProcess.readLine()).trimmed();
     }
-    QProcess& process() { return mProcess; }
 
 private:
     QProcess mProcess;
 };
+
+// `nomrel simulate` at 10 Hz on ports/COM<port> of the folder, once its link is there.
+inline std::unique_ptr<ToolProcess> simulate(const QString& folder, int port)
+{
+    auto tool = std::make_unique<ToolProcess>(QStringLiteral(NOMREL_TOOL),
+        QStringList {"simulate", "--rate", "10", "--folder", folder, "--port", QString::number(port)});
+    return tool->firstLine().contains(QLatin1String("linked as")) ? std::move(tool) : nullptr;
+}
