@@ -11,13 +11,17 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <termios.h>
 #include <tuple>
+#include <unistd.h>
 
 using nomrel::NmeaReceiver;
 using State = NmeaReceiver::State;
@@ -275,15 +279,19 @@ private slots:
         QSignalSpy noData(receiver, &NmeaReceiver::NoData);
         receiver->ShowMonitor();
         receiver->setSettings(QStringLiteral("9600,E,7,2"));
-        receiver->Start();
         const QString device = QFileInfo(com(1)).canonicalFilePath();
-        // The settings are on the terminal (a pseudo-terminal keeps 8 data bits and no parity).
-        QProcess stty;
-        stty.start(QStringLiteral("stty"), {QStringLiteral("-a"), QStringLiteral("-F"), device});
-        QVERIFY(stty.waitForFinished(kPatience));
-        const QString line = QString::fromUtf8(stty.readAllStandardOutput());
-        QVERIFY2(line.contains(QLatin1String("speed 9600 baud")), qPrintable(line));
-        QVERIFY2(line.contains(QLatin1String(" cstopb")), qPrintable(line));
+        // Opened before the receiver opens it for itself alone (which only
+        // root may pass), to read the line settings it puts on the terminal;
+        // a pseudo-terminal keeps 8 data bits and no parity.
+        const int terminal
+            = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(terminal >= 0);
+        const auto closeTerminal = qScopeGuard([terminal] { ::close(terminal); });
+        receiver->Start();
+        termios line {};
+        QCOMPARE(::tcgetattr(terminal, &line), 0);
+        QCOMPARE(::cfgetispeed(&line), speed_t(B9600));
+        QVERIFY(line.c_cflag & CSTOPB);
         QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= 5, kPatience);
         QCOMPARE(receiver->CurrentReading().satellitesInView, 8);
 
