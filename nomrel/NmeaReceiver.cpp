@@ -172,6 +172,7 @@ void NmeaReceiver::releaseSource()
     if (mConnection.device() == mSource->device())
         mConnection.detach();
     disconnect(mSource.get(), nullptr, this, nullptr);
+    mSource->close();
     // It may be sending the signal that brought us here.
     mSource.release()->deleteLater();
 }

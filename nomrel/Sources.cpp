@@ -22,6 +22,14 @@ void Source::setReady()
     emit ready();
 }
 
+void Source::close()
+{
+    // Whatever the device says while closing is of no interest any more.
+    mFailed = true;
+    if (QIODevice* stream = device(); stream && stream->isOpen())
+        stream->close();
+}
+
 void Source::fail(const QString& reason)
 {
     if (mFailed)

@@ -30,6 +30,9 @@ public:
     virtual void open() = 0;
     // The NMEA stream: valid once ready.
     virtual QIODevice* device() const = 0;
+    // Lets go of the device now: a serial port is opened exclusively, so a
+    // restart on the same port must not wait for a deferred delete.
+    void close();
     bool isReady() const { return mReady; }
 
     // Runs the event loop, user input held back, until the source has

@@ -36,6 +36,15 @@ void push(QBuffer& device, const QByteArray& bytes)
     emit device.readyRead();
 }
 
+// How many descriptors of this process are open on path.
+int descriptorsOn(const QString& path)
+{
+    int count = 0;
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+        count += fd.symLinkTarget() == path;
+    return count;
+}
+
 QByteArray gga(const QByteArray& t) { return "$GPGGA," + t + ".00,3747.0873,S,17518.8938,E,1,08,1.1,59.9,M,23.7,M,,"; }
 
 // count fix cycles, one a second from 12:00:<first> on 2026-12-06, with or without a fix.
@@ -301,6 +310,14 @@ private slots:
         QTRY_COMPARE(monitor->lblState->text(), QStringLiteral("Receiving, fix"));
         QCOMPARE(monitor->lblSource->text(), device + QStringLiteral(" (ports/COM1 link)"));
         QTRY_VERIFY(monitor->txtSentences->toPlainText().contains(QLatin1String("$GPRMC,")));
+
+        // Started again on the same port (new settings saved): the port is opened for the receiver
+        // alone, so the old descriptor must be gone before the new open, not at a later delete.
+        QCOMPARE(descriptorsOn(device), 2);
+        QCOMPARE(errorOf([&] { receiver->Start(); }), QString());
+        QCOMPARE(descriptorsOn(device), 2);
+        readings.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= 2, kPatience);
 
         // The link moved to another terminal while the first still feeds: followed, no outage.
         auto second = simulate(mFolder->path(), 2);
