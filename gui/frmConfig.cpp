@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QTabWidget>
 
 #include <initializer_list>
@@ -118,6 +119,23 @@ frmConfig::frmConfig()
 
     connect(txtTrackingInterval, &QLineEdit::textChanged, this, &frmConfig::txtTrackingInterval_Change);
     connect(combo_Storage_Mode, &QComboBox::currentIndexChanged, this, &frmConfig::Update_UI_for_Storage_Mode);
+
+    // A combo box takes Ctrl+Tab as a letter to search for, so the pages are
+    // turned by the dialog itself, from whichever box has the focus.
+    auto turnPages = [this](std::initializer_list<QKeySequence> keys, int step) {
+        for (const QKeySequence& key : keys) {
+            auto* shortcut = new QShortcut(key, this);
+            shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+            connect(shortcut, &QShortcut::activated, this, [this, step] {
+                const int pages = OptionsTab->count();
+                OptionsTab->setCurrentIndex((OptionsTab->currentIndex() + step + pages) % pages);
+            });
+        }
+    };
+    turnPages({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, 1);
+    turnPages({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                  QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+        -1);
 
     setTabOrderByReading();
     OptionsTab->setCurrentIndex(0);

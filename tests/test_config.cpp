@@ -290,6 +290,22 @@ private slots:
                 QCOMPARE(captionColour(caption), mode == 0 ? greyText() : windowText());
         }
 
+        // Pages turn from a combo box too, which would take Ctrl+Tab as a letter to search for.
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        for (const auto& [key, modifiers, page] :
+            {std::tuple {Qt::Key_Tab, Qt::KeyboardModifiers(Qt::ControlModifier), 0},
+                {Qt::Key_PageDown, Qt::ControlModifier, 0},
+                {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 1},
+                {Qt::Key_PageUp, Qt::ControlModifier, 1}}) {
+            dialog.OptionsTab->setCurrentIndex(2);
+            dialog.combo_Storage_Mode->setFocus();
+            QVERIFY(dialog.combo_Storage_Mode->hasFocus());
+            QTest::keyClick(dialog.combo_Storage_Mode, key, modifiers);
+            QCOMPARE(dialog.OptionsTab->currentIndex(), page);
+        }
+        dialog.hide();
+
         QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("1000"));
         dialog.txtOctet2->end(false);
         QTest::keyClicks(dialog.txtOctet2, QStringLiteral("56"));
