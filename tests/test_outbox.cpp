@@ -1,20 +1,21 @@
-// XML mode: events kept in the outbox and posted by its sender, against the
-// real listener program and a loopback server of the test's own that answers
-// as it is told (refuse, hang, 500, 400, 200) and keeps each event id once.
+// XML mode: events kept in the outbox and posted by its sender, to the real
+// listener program and to a loopback server that answers as it is told.
 
 #include "ListenerProcess.h"
 #include "core/Driver.h"
 #include "core/Outbox.h"
 #include "core/OutboxSender.h"
 #include "gui/frmZEPTA.h"
+#include "nomrel/EventStore.h"
 #include "support/ScriptedMessages.h"
 #include "support/ScriptedReceiver.h"
 #include "support/TempProgramFolder.h"
 
 #include <QAction>
+#include <QDeadlineTimer>
 #include <QDomDocument>
-#include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -28,21 +29,15 @@ namespace
 
 constexpr int kPatience = 20000; // ms; ends a broken run only
 
-// An HTTP/1.1 server on 127.0.0.1 that answers each request as scripted (the
-// default is 200), keeps connections open, and keeps each event id once, as
-// a listener keyed on the id does.
+// HTTP/1.1 on 127.0.0.1: answers each request with the next scripted status
+// (200 when none, 0 never answers), keeps connections open, and stores each
+// Idempotency-Key once, as a listener keyed on the event id does.
 class ScriptedListener : public QObject
 {
 public:
-    struct Request {
-        QByteArray path;
-        QByteArray idempotencyKey;
-        QByteArray body;
-    };
-
-    explicit ScriptedListener(quint16 port = 0)
+    ScriptedListener()
     {
-        mServer.listen(QHostAddress::LocalHost, port);
+        mServer.listen(QHostAddress::LocalHost);
         connect(&mServer, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = mServer.nextPendingConnection()) {
                 socket->setParent(this);
@@ -50,11 +45,9 @@ public:
             }
         });
     }
-    quint16 port() const { return mServer.serverPort(); }
-    // The statuses to answer, in turn; 0 holds the answer back (a listener
-    // that accepts and never answers).
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(mServer.serverPort()); }
     QList<int> script;
-    QList<Request> received;
+    QList<QByteArray> paths; // of every request received
     QList<QByteArray> stored; // event ids, each once
 
 private:
@@ -62,32 +55,23 @@ private:
     {
         QByteArray& buffer = mBuffers[socket];
         buffer += socket->readAll();
-        for (;;) {
-            const int end = buffer.indexOf("\r\n\r\n");
-            if (end < 0)
+        for (qsizetype end; (end = buffer.indexOf("\r\n\r\n")) >= 0;) {
+            const QString head = QString::fromLatin1(buffer.left(end));
+            auto header = [&head](const char* name) {
+                const QRegularExpression line(QStringLiteral("^%1:\\s*(\\S+)").arg(QLatin1String(name)),
+                    QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+                return line.match(head).captured(1).toLatin1();
+            };
+            const qsizetype size = end + 4 + header("Content-Length").toInt();
+            if (buffer.size() < size)
                 return;
-            const QByteArray head = buffer.left(end);
-            QByteArray length;
-            Request request;
-            request.path = head.split(' ').value(1);
-            for (const QByteArray& line : head.split('\n')) {
-                const int colon = line.indexOf(':');
-                const QByteArray name = line.left(colon).trimmed().toLower();
-                if (name == "content-length")
-                    length = line.mid(colon + 1).trimmed();
-                else if (name == "idempotency-key")
-                    request.idempotencyKey = line.mid(colon + 1).trimmed();
-            }
-            if (buffer.size() < end + 4 + length.toInt())
-                return;
-            request.body = buffer.mid(end + 4, length.toInt());
-            buffer.remove(0, end + 4 + length.toInt());
-            received << request;
+            buffer.remove(0, size);
+            paths << head.section(QLatin1Char(' '), 1, 1).toLatin1();
             const int status = script.isEmpty() ? 200 : script.takeFirst();
             if (status == 0)
                 return;
-            if (status == 200 && !stored.contains(request.idempotencyKey))
-                stored << request.idempotencyKey;
+            if (status == 200 && !stored.contains(header("Idempotency-Key")))
+                stored << header("Idempotency-Key");
             socket->write("HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\nContent-Length: 0\r\n\r\n");
         }
     }
@@ -96,26 +80,9 @@ private:
     QHash<QTcpSocket*, QByteArray> mBuffers;
 };
 
-Driver::OutboxSender::Options quickOptions()
-{
-    Driver::OutboxSender::Options options;
-    options.firstRetryMs = 20;
-    options.longestRetryMs = 80;
-    options.random = [] { return 0.5; };
-    return options;
-}
-
 // An event object whose XML text does not parse.
-class BrokenEvent : public gps::EventObject
-{
-public:
-    void setClientId(const QString&) override { }
-    void setEventType(std::int16_t) override { }
-    void setNotes(const QString&) override { }
-    void setReading(const gps::Reading&) override { }
-    std::int32_t Store() override { return 0; }
+struct BrokenEvent : nomrel::EventStore {
     QString XmlText() const override { return QStringLiteral("<GeocodedEvent><Notes>a & b</Notes></GeocodedEvent>"); }
-    QString EventId() const override { return QStringLiteral("broken"); }
 };
 
 } // namespace
@@ -126,6 +93,7 @@ class TestOutbox : public QObject
 
     std::optional<TempProgramFolder> mFolder;
     std::optional<Driver::OutboxSender> mSender;
+    std::optional<ScriptedMessages> mBoxes;
 
     void pointAt(const QString& serverIp)
     {
@@ -133,25 +101,30 @@ class TestOutbox : public QObject
         Driver::Set_Parameter_Value(QStringLiteral("SERVER_IP"), serverIp);
     }
 
-    // The sender of the program, on this folder's outbox.
-    Driver::OutboxSender& startSender(Driver::OutboxSender::Options options = quickOptions())
+    // The program's sender on this folder's outbox, replacing any before;
+    // quick back-offs with fixed jitter unless told otherwise.
+    void startSender(Driver::OutboxSender::Options options = {20, 80, {}, [] { return 0.5; }})
     {
         mSender.emplace(Driver::outboxPath(), options);
         Driver::setOutboxSender(&*mSender);
         mSender->setUrl(Driver::listenerUrl());
         mSender->start();
-        return *mSender;
+    }
+
+    ScriptedMessages& expectSaveFailed()
+    {
+        mBoxes.emplace().expect(QStringLiteral("Save Failed"));
+        return *mBoxes;
     }
 
     QList<Driver::OutboxStore::Entry> pending() const { return Driver::OutboxStore(Driver::outboxPath()).pending(100); }
 
-    // Saves events 1..n in XML mode; returns their ids in order.
-    QList<QByteArray> save(int n)
+    // Saves n events in XML mode; returns their ids in order.
+    QList<QByteArray> save(int n, const QString& notes = QStringLiteral("event"))
     {
         QList<QByteArray> ids;
         for (int i = 1; i <= n; ++i) {
-            if (!Driver::Save_Event(
-                    static_cast<std::int16_t>(i), QStringLiteral("event %1").arg(i), makeReading(1.0, 2.0)))
+            if (!Driver::Save_Event(static_cast<std::int16_t>(i), notes, makeReading(1.0, 2.0)))
                 QTest::qFail("an event was not kept", __FILE__, __LINE__);
             ids << pending().last().eventId.toUtf8();
         }
@@ -162,67 +135,29 @@ private slots:
     void init() { mFolder.emplace(); }
     void cleanup()
     {
-        if (mSender)
-            mSender->stop();
-        Driver::setOutboxSender(nullptr);
-        frmZEPTA::unload();
         mSender.reset();
+        Driver::setOutboxSender(nullptr);
+        mBoxes.reset();
+        frmZEPTA::unload();
         mFolder.reset();
     }
 
-    // Each event reaches the real listener as one document, exactly as
-    // built, with its id in the header too; the outbox is not the event
-    // database. A document that does not parse is never kept.
-    void eachEventArrivesAsOneDocument()
-    {
-        ListenerProcess listener;
-        QVERIFY2(listener.isRunning(), qPrintable(listener.error()));
-        pointAt(listener.serverAddress());
-        Driver::Set_Parameter_Value(QStringLiteral("CLIENT_ID"), QStringLiteral("crew <7> & \"B\""));
-        startSender();
-        const QString notes = QStringLiteral("line one\r\nline 'two' \"quoted\"\n<b>&amp;</b> é ✓");
-        QVERIFY(Driver::Save_Event(17, notes, makeReading(-33.8688197, 151.2092955, 12.5)));
-        QVERIFY(Driver::Save_Event(18, QString(), makeReading(1.0, 2.0)));
-        QTRY_COMPARE_WITH_TIMEOUT(listener.records().size(), 2, kPatience);
-        QCOMPARE(Driver::Count_Saved_Events(), 0);
-
-        const QList<listener::Record> records = listener.records();
-        QCOMPARE(records[0].path, QByteArray("/Zepta/listener.asp"));
-        QVERIFY(records[1].body.startsWith(R"(<?xml version="1.0"?><Zepta><GeocodedEvent><EventId>)"));
-        QDomDocument parsed;
-        QVERIFY(parsed.setContent(records[0].body));
-        const QDomElement event = parsed.documentElement().firstChildElement(QStringLiteral("GeocodedEvent"));
-        QCOMPARE(parsed.documentElement().childNodes().size(), 1);
-        QCOMPARE(event.firstChildElement(QStringLiteral("EventId")).text().toUtf8(), records[0].eventId);
-        QCOMPARE(event.firstChildElement(QStringLiteral("EventTypeId")).text(), QStringLiteral("17"));
-        QCOMPARE(event.firstChildElement(QStringLiteral("ClientId")).text(), QStringLiteral("crew <7> & \"B\""));
-        QCOMPARE(event.firstChildElement(QStringLiteral("Notes")).text(), notes);
-        QTRY_COMPARE(mSender->counts().sent, 2);
-
-        ScriptedMessages boxes;
-        boxes.expect(QStringLiteral("Save Failed"));
-        BrokenEvent broken;
-        QVERIFY(!Driver::Save_Event_XML(broken));
-        QVERIFY(boxes.last().text.startsWith(QStringLiteral("Unable to save event via XML to: \r\n")));
-        QCOMPARE(pending().size(), 0);
-    }
-
-    // Down, then up: every event arrives once, in order; the window says so
-    // once for the whole outage and counts what waits.
+    // Down, then up: each event reaches the real listener once, in order, as
+    // built; the window says so once per outage and counts what waits.
     void listenerDownThenUp()
     {
-        quint16 port = 0;
-        {
-            QTcpServer reserve; // a free port, closed again: connections are refused
-            QVERIFY(reserve.listen(QHostAddress::LocalHost, 0));
-            port = reserve.serverPort();
-        }
+        const quint16 port = [] { // a free port, closed again: connections are refused
+            QTcpServer reserve;
+            return reserve.listen(QHostAddress::LocalHost) ? reserve.serverPort() : quint16(0);
+        }();
         pointAt(QStringLiteral("127.0.0.1:%1").arg(port));
+        const QString client = QStringLiteral("crew <7> & \"B\"");
+        Driver::Set_Parameter_Value(QStringLiteral("CLIENT_ID"), client);
         startSender();
-        frmZEPTA& window = frmZEPTA::instance();
-        ScriptedMessages boxes;
-        boxes.expect(QStringLiteral("Save Failed"));
-        const QList<QByteArray> ids = save(3);
+        QAction* menu = frmZEPTA::instance().menu_Outbox; // the window tells of an outage
+        const ScriptedMessages& boxes = expectSaveFailed();
+        const QString notes = QStringLiteral("line one\r\nline 'two' \"quoted\"\n<b>&amp;</b> é ✓");
+        const QList<QByteArray> ids = save(3, notes);
         QTRY_VERIFY_WITH_TIMEOUT(pending().value(0).attempts >= 3, kPatience);
         QVERIFY(boxes.allShown());
         QCOMPARE(boxes.last().text,
@@ -230,31 +165,50 @@ private slots:
                            "kept and will be sent when the listener answers (%2).")
                 .arg(port)
                 .arg(pending().value(0).lastAnswer));
-        QTRY_COMPARE(window.menu_Outbox->text(), QStringLiteral("&Outbox (3 waiting)..."));
+        QTRY_COMPARE(menu->text(), QStringLiteral("&Outbox (3 waiting)..."));
 
-        ScriptedListener listener(port);
-        QTRY_COMPARE_WITH_TIMEOUT(listener.stored, ids, kPatience);
-        QTRY_COMPARE(window.menu_Outbox->text(), QStringLiteral("&Outbox..."));
+        ListenerProcess listener({QStringLiteral("--port"), QString::number(port)});
+        QVERIFY2(listener.isRunning(), qPrintable(listener.error()));
+        QTRY_COMPARE_WITH_TIMEOUT(listener.records().size(), 3, kPatience);
+        const QList<listener::Record> records = listener.records();
+        QCOMPARE((QList<QByteArray> {records[0].eventId, records[1].eventId, records[2].eventId}), ids);
+        QCOMPARE(records[0].path, QByteArray("/Zepta/listener.asp"));
+        QVERIFY(records[1].body.startsWith(R"(<?xml version="1.0"?><Zepta><GeocodedEvent><EventId>)"));
+        QDomDocument parsed;
+        QVERIFY(parsed.setContent(records[2].body));
+        QCOMPARE(parsed.documentElement().childNodes().size(), 1);
+        const QDomElement event = parsed.documentElement().firstChildElement(QStringLiteral("GeocodedEvent"));
+        QCOMPARE(event.firstChildElement(QStringLiteral("ClientId")).text(), client);
+        QCOMPARE(event.firstChildElement(QStringLiteral("Notes")).text(), notes);
+        QTRY_COMPARE(menu->text(), QStringLiteral("&Outbox..."));
         QCOMPARE(mSender->counts().sent, 3);
-        QCOMPARE(listener.received.size(), 3); // one connection, kept
+        QCOMPARE(Driver::Count_Saved_Events(), 0);
+
+        BrokenEvent broken;
+        expectSaveFailed();
+        QVERIFY(!Driver::Save_Event_XML(broken));
+        QVERIFY(mBoxes->last().text.startsWith(QStringLiteral("Unable to save event via XML to: \r\n")));
+        QCOMPARE(pending().size(), 0);
     }
 
-    // 408, 429 and 5xx are tried again after a back-off; another 4xx sets the
-    // event aside until the address changes or the user asks.
+    // A silent listener (ended by the time-out), 429 and 5xx are one outage,
+    // tried again; a 400 waits for a new address. Nothing waits on a hang.
     void answersDecideWhatHappens()
     {
         ScriptedListener listener;
-        listener.script = {500, 429, 200, 400};
-        pointAt(QStringLiteral("127.0.0.1:%1").arg(listener.port()));
-        startSender();
-        frmZEPTA::instance(); // it tells the user
-        ScriptedMessages boxes;
-        boxes.expect(QStringLiteral("Save Failed")); // the 500: one outage
+        listener.script = {0, 500, 429, 200, 400};
+        pointAt(listener.address());
+        startSender({20, 80, {10000, 300}, [] { return 0.5; }});
+        frmZEPTA::instance();
+        ScriptedMessages& boxes = expectSaveFailed();
+        QDeadlineTimer soon(2000);
         const QList<QByteArray> first = save(1);
+        QCOMPARE_GT(soon.remainingTime(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(listener.stored, first, kPatience);
-        QCOMPARE(listener.received.size(), 3);
+        QCOMPARE(listener.paths.size(), 4);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("timed out")), qPrintable(boxes.last().text));
 
-        boxes.expect(QStringLiteral("Save Failed")); // the 400: a new one
+        boxes.expect(QStringLiteral("Save Failed")); // the 400: a new outage
         save(1);
         QTRY_COMPARE_WITH_TIMEOUT(mSender->counts().attention, 1, kPatience);
         QTRY_COMPARE(boxes.shown().size(), 2);
@@ -262,100 +216,61 @@ private slots:
             QStringLiteral("The listener refused the event (HTTP/1.1 400 Scripted); it is kept in File > Outbox "
                            "until you retry it.")));
         QTest::qWait(200); // many back-offs: no other try
-        QCOMPARE(listener.received.size(), 4);
-
-        mSender->setUrl(QStringLiteral("http://127.0.0.1:%1/other").arg(listener.port()));
+        QCOMPARE(listener.paths.size(), 5);
+        mSender->setUrl(QStringLiteral("http://%1/other").arg(listener.address()));
         QTRY_COMPARE_WITH_TIMEOUT(listener.stored.size(), 2, kPatience);
-        QCOMPARE(listener.received.last().path, QByteArray("/other"));
+        QCOMPARE(listener.paths.last(), QByteArray("/other"));
         QCOMPARE(mSender->counts().attention, 0);
-        QVERIFY(boxes.allShown());
-    }
 
-    // A listener that accepts and never answers holds nobody: the save
-    // returns at once, the attempt ends by its time-out, and stopping (as at
-    // exit) does not wait for it.
-    void hangingListenerBlocksNothing()
-    {
-        ScriptedListener listener;
-        listener.script = {0, 0, 0};
-        pointAt(QStringLiteral("127.0.0.1:%1").arg(listener.port()));
-        auto options = quickOptions();
-        options.timeouts.totalMs = 300;
-        startSender(options);
-        frmZEPTA::instance();
-        ScriptedMessages boxes;
-        boxes.expect(QStringLiteral("Save Failed"));
-        QElapsedTimer clock;
-        clock.start();
+        listener.script = {0};
+        startSender({}); // the program's own time-outs: 30 s
         save(1);
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-        QTRY_VERIFY_WITH_TIMEOUT(listener.received.size() >= 2, kPatience); // timed out, tried again
-        QVERIFY(pending().value(0).lastAnswer.contains(QLatin1String("timed out")));
-
+        QTRY_COMPARE_WITH_TIMEOUT(listener.paths.size(), 7, kPatience);
+        soon.setRemainingTime(2000);
         mSender->stop();
-        mSender.emplace(Driver::outboxPath()); // the program's own time-outs: 30 s
-        mSender->setUrl(Driver::listenerUrl());
-        mSender->start();
-        QTRY_VERIFY_WITH_TIMEOUT(listener.received.size() >= 3, kPatience);
-        clock.restart();
-        mSender->stop();
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(pending().size(), 1); // still waiting
+        QCOMPARE_GT(soon.remainingTime(), 0);
+        QCOMPARE(pending().size(), 1);
     }
 
-    // Killed in the middle of a post after the listener kept the event:
-    // started again, it sends that event again and the rest; the listener,
-    // keyed on the id, keeps each once, and none is lost.
+    // An outbox that cannot be written fails the save with the reason. Killed
+    // mid-post after the listener kept the event, then started again: the
+    // listener, keyed on the id, keeps each once, and none is lost.
     void killedWhilePostingLosesNothing()
     {
         ScriptedListener listener;
         listener.script = {200, 200, 0}; // the third is kept but never answered
-        pointAt(QStringLiteral("127.0.0.1:%1").arg(listener.port()));
+        pointAt(listener.address());
         const QList<QByteArray> ids = save(5); // no sender here: only kept
-        QCOMPARE(pending().size(), 5);
-
+        const bool readOnly = mFolder->makeReadOnly(Driver::outboxPath());
+        if (readOnly) {
+            const ScriptedMessages& boxes = expectSaveFailed();
+            QVERIFY(!Driver::Save_Event(9, QStringLiteral("lost?"), makeReading(1.0, 2.0)));
+            const QString text = boxes.last().text;
+            QVERIFY2(text.startsWith(QStringLiteral("Unable to save event via XML to: http://%1/Zepta/listener.asp\r\n")
+                                         .arg(listener.address())),
+                qPrintable(text));
+            QVERIFY2(text.contains(QLatin1String("readonly")), qPrintable(text));
+            mFolder->makeWritable(Driver::outboxPath());
+        }
         QProcess probe;
         probe.setProcessChannelMode(QProcess::ForwardedChannels);
         const QStringList arguments = {Driver::outboxPath(), Driver::listenerUrl()};
         probe.start(QStringLiteral(OUTBOX_PROBE), arguments);
-        QTRY_COMPARE_WITH_TIMEOUT(listener.received.size(), 3, kPatience);
+        QTRY_COMPARE_WITH_TIMEOUT(listener.paths.size(), 3, kPatience);
         ::kill(static_cast<pid_t>(probe.processId()), SIGKILL);
         QVERIFY(probe.waitForFinished(kPatience));
-        QList<QByteArray> waiting;
-        for (const auto& entry : pending())
-            waiting << entry.eventId.toUtf8();
-        QVERIFY(waiting.contains(ids.at(2))); // the unanswered one is not marked sent
+        const qsizetype waiting = pending().size(); // sent in order, marked in order
+        QCOMPARE_GE(waiting, 3); // the unanswered one is not marked sent
 
         probe.start(QStringLiteral(OUTBOX_PROBE), arguments);
         // The listener answers from this thread's event loop: no blocking wait.
         QTRY_COMPARE_WITH_TIMEOUT(probe.state(), QProcess::NotRunning, kPatience);
         QCOMPARE(probe.exitCode(), 0);
         QCOMPARE(listener.stored, ids);
-        QCOMPARE(listener.received.size(), 3 + waiting.size()); // what was not marked went again
+        QCOMPARE(listener.paths.size(), 3 + waiting); // what was not marked went again
         QCOMPARE(Driver::OutboxStore(Driver::outboxPath()).counts().sent, 5);
-    }
-
-    // An outbox that cannot be written fails the save with the reason, and
-    // nothing is posted.
-    void unwritableOutboxFailsTheSave()
-    {
-        ScriptedListener listener;
-        pointAt(QStringLiteral("127.0.0.1:%1").arg(listener.port()));
-        save(1); // the outbox is made
-        if (!mFolder->makeReadOnly(Driver::outboxPath()))
+        if (!readOnly)
             QSKIP("this file system cannot make a file read-only for root");
-        startSender();
-        ScriptedMessages boxes;
-        boxes.expect(QStringLiteral("Save Failed"));
-        QVERIFY(!Driver::Save_Event(9, QStringLiteral("lost?"), makeReading(1.0, 2.0)));
-        QVERIFY2(boxes.last().text.startsWith(
-                     QStringLiteral("Unable to save event via XML to: http://127.0.0.1:%1/Zepta/listener.asp\r\n")
-                         .arg(listener.port())),
-            qPrintable(boxes.last().text));
-        QVERIFY2(boxes.last().text.contains(QLatin1String("readonly")), qPrintable(boxes.last().text));
-        mFolder->makeWritable(Driver::outboxPath());
-        QTRY_COMPARE_WITH_TIMEOUT(listener.stored.size(), 1, kPatience);
-        QCOMPARE(listener.received.size(), 1);
     }
 };
 
