@@ -1,6 +1,5 @@
-// The data layer over SQLite: values and their kinds, stored dates, number
-// text, connection strings, failures that name the file and the SQL, and
-// engine handles used again only while they still fit the file.
+// The data layer over SQLite: values, stored dates, number text, connection
+// strings, failures naming file and SQL, handles used again only for the same file.
 
 #include "platform/Db.h"
 #include "platform/NumberText.h"
@@ -18,59 +17,39 @@ class TestDb : public QObject
 
     QString file(const char* name) const { return mDir.filePath(QLatin1String(name)); }
 
-    static QString value(db::Connection& c, const QString& sql) { return c.open(sql).field(0).toString(); }
-
 private slots:
-    void connectionStrings()
+    // Each row is named by the stored text; an empty result: not a date.
+    void storedDates_data()
+    {
+        QTest::addColumn<QString>("read");
+        for (const auto& [text, read] : {std::pair {"2026-12-06 07:30:15", "2026-12-06 07:30:15"},
+                 {"2026-12-06T07:30:15.250Z", "2026-12-06 07:30:15"}, {"2026-02-28", "2026-02-28 00:00:00"},
+                 {"23:59:58", "1899-12-30 23:59:58"}, {"2026-12-06 07:30", "2026-12-06 07:30:00"},
+                 {"2024-02-29 00:00:01", "2024-02-29 00:00:01"}, {"2026-02-29 10:00:00", ""},
+                 {"2026-12-06 24:00:00", ""}, {"yesterday", ""}, {"2026-12-06 07:30:15x", ""}})
+            QTest::newRow(text) << QString::fromLatin1(read);
+    }
+    void storedDates()
+    {
+        QFETCH(QString, read);
+        const auto parsed = db::parseTimestamp(QString::fromLatin1(QTest::currentDataTag()));
+        QCOMPARE(parsed ? parsed->text() : QString(), read);
+        if (parsed)
+            QCOMPARE(db::Timestamp::fromDateTime(parsed->toDateTime()), *parsed);
+    }
+
+    // Connection strings and number text, halves to even.
+    void textParsing()
     {
         QCOMPARE(db::dataSourceOf(QStringLiteral("Provider=SQLite;Password=;Data Source=/opt/z/zepta.mdb;Persist "
                                                  "Security Info=True")),
             QStringLiteral("/opt/z/zepta.mdb"));
         QCOMPARE(db::dataSourceOf(QStringLiteral("data source = /a b/c.mdb ;x=y")), QStringLiteral("/a b/c.mdb"));
         QVERIFY(!errorOf([] { db::dataSourceOf(QStringLiteral("Provider=SQLite;Password=")); }).isEmpty());
-    }
-
-    void storedDates_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("read"); // as written back; empty: not a date
-        QTest::newRow("date and time") << "2026-12-06 07:30:15"
-                                       << "2026-12-06 07:30:15";
-        QTest::newRow("ISO with T, fraction and Z") << "2026-12-06T07:30:15.250Z"
-                                                    << "2026-12-06 07:30:15";
-        QTest::newRow("date alone") << "2026-02-28"
-                                    << "2026-02-28 00:00:00";
-        QTest::newRow("time alone, zero date") << "23:59:58"
-                                               << "1899-12-30 23:59:58";
-        QTest::newRow("minutes only") << "2026-12-06 07:30"
-                                      << "2026-12-06 07:30:00";
-        QTest::newRow("leap day") << "2024-02-29 00:00:01"
-                                  << "2024-02-29 00:00:01";
-        QTest::newRow("no such day") << "2026-02-29 10:00:00"
-                                     << "";
-        QTest::newRow("hour 24") << "2026-12-06 24:00:00"
-                                 << "";
-        QTest::newRow("words") << "yesterday"
-                               << "";
-        QTest::newRow("trailing garbage") << "2026-12-06 07:30:15x"
-                                          << "";
-    }
-    void storedDates()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, read);
-        const auto parsed = db::parseTimestamp(text);
-        QCOMPARE(parsed ? parsed->text() : QString(), read);
-        if (parsed)
-            QCOMPARE(db::Timestamp::fromDateTime(parsed->toDateTime()), *parsed);
-    }
-
-    void numberText()
-    {
-        QCOMPARE(numtext::toInt16(QStringLiteral(" 42 ")), std::int16_t(42));
-        QCOMPARE(numtext::toInt16(QStringLiteral("2.5")), std::int16_t(2));
-        QCOMPARE(numtext::toInt16(QStringLiteral("3.5")), std::int16_t(4));
-        QCOMPARE(numtext::toInt16(QStringLiteral("-2.5")), std::int16_t(-2));
+        QList<std::int16_t> whole;
+        for (const char* text : {" 42 ", "2.5", "3.5", "-2.5"})
+            whole << numtext::toInt16(QLatin1String(text));
+        QCOMPARE(whole, (QList<std::int16_t> {42, 2, 4, -2}));
         QVERIFY(errorOf([] { numtext::toInt16(QStringLiteral("32768")); }).contains(QLatin1String("Overflow")));
         for (const char* text : {"abc", "", "1e"})
             QVERIFY2(
@@ -89,12 +68,12 @@ private slots:
             {db::Value::dateTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC)), db::Value::boolean(true),
                 db::Value::real(-78.5), db::Value::integer(7), db::Value::null()});
         auto rows = c.open(QStringLiteral("SELECT * FROM T"));
-        QCOMPARE(rows.field(QStringLiteral("D")).kind(), db::Value::Kind::DateTime);
+        QCOMPARE((QList<db::Value::Kind> {rows.field(QStringLiteral("D")).kind(),
+                     rows.field(QStringLiteral("b")).kind(), rows.field(QStringLiteral("S")).kind()}),
+            (QList<db::Value::Kind> {db::Value::Kind::DateTime, db::Value::Kind::Boolean, db::Value::Kind::Null}));
         QCOMPARE(rows.field(QStringLiteral("D")).toDateTime(), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
-        QCOMPARE(rows.field(QStringLiteral("b")).kind(), db::Value::Kind::Boolean);
         QCOMPARE(rows.field(QStringLiteral("T.R")).toDouble(), -78.5);
         QCOMPARE(rows.field(QStringLiteral("I")).toInt16(), std::int16_t(7));
-        QVERIFY(rows.field(QStringLiteral("S")).isNull());
         QVERIFY(errorOf([&] { rows.field(QStringLiteral("S")).toString(); }).contains(QLatin1String("Null")));
         QVERIFY(errorOf([&] { rows.field(QStringLiteral("NOPE")); }).contains(QLatin1String("no column NOPE")));
         rows.moveNext();
@@ -105,44 +84,35 @@ private slots:
             QStringLiteral("no such table: NOWHERE (%1; SQL: INSERT INTO NOWHERE VALUES (1))").arg(file("types.db")));
     }
 
-    // A handle given back serves the next connection to the same file, with
-    // its kept statements, but never a file that was replaced since (one made
-    // read-only is test_recording's); reads always see what another
-    // connection committed.
+    // A handle given back, with its kept statements, serves the same file but never
+    // one replaced since; reads see what another connection committed.
     void handlesFollowTheFile()
     {
         const QString path = file("reuse.db");
-        {
-            auto c = db::Connection::openFile(path, db::Connection::Mode::Create);
-            c.execute(QStringLiteral("CREATE TABLE K (V TEXT); INSERT INTO K VALUES ('first')"));
-        }
         const QString select = QStringLiteral("SELECT V FROM K");
+        auto make = [](const QString& at, const char* value) {
+            db::Connection::openFile(at, db::Connection::Mode::Create)
+                .execute(
+                    QStringLiteral("CREATE TABLE K (V TEXT); INSERT INTO K VALUES ('%1')").arg(QLatin1String(value)));
+        };
+        make(path, "first");
         for (int i = 0; i < 2; ++i) { // the same kept statement twice, nested
             auto c = db::Connection::openFile(path);
             auto outer = c.open(select);
-            auto inner = c.open(select);
-            QCOMPARE(outer.field(0).toString(), inner.field(0).toString());
+            QCOMPARE(c.open(select).field(0).toString(), outer.field(0).toString());
         }
         {
             auto other = db::Connection::openFile(path);
             other.execute(QStringLiteral("UPDATE K SET V = 'second'"));
             auto reader = db::Connection::openFile(path, db::Connection::Mode::ReadOnly);
-            QCOMPARE(value(reader, select), QStringLiteral("second"));
+            QCOMPARE(reader.open(select).field(0).toString(), QStringLiteral("second"));
         }
-
-        // Replaced by another file: that one is read.
-        {
-            auto replacement = db::Connection::openFile(file("other.db"), db::Connection::Mode::Create);
-            replacement.execute(QStringLiteral("CREATE TABLE K (V TEXT); INSERT INTO K VALUES ('replaced')"));
-        }
+        make(file("other.db"), "replaced");
         QVERIFY(QFile::remove(path));
         QVERIFY(QFile::rename(file("other.db"), path));
-        auto c = db::Connection::openFile(path);
-        QCOMPARE(value(c, select), QStringLiteral("replaced"));
-        c.close();
+        QCOMPARE(db::Connection::openFile(path).open(select).field(0).toString(), QStringLiteral("replaced"));
 
-        // Gone: the error says so, and nothing is created.
-        QVERIFY(QFile::rename(path, file("away.db")));
+        QVERIFY(QFile::rename(path, file("away.db"))); // gone: said so, and nothing is made
         QVERIFY(errorOf([&] { db::Connection::openFile(path); }).contains(QLatin1String("does not exist")));
         QVERIFY(!QFile::exists(path));
     }
