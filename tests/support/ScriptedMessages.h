@@ -22,8 +22,7 @@ public:
     const Message& last() const { return mShown.last(); }
     int pending() const { return static_cast<int>(mExpected.size()); }
 
-    // Whether every expected box has been shown by now.
-    bool allShown() const;
+    bool allShown() const; // every expected box shown by now
 
 private:
     MessageAnswer present(const Message& message);

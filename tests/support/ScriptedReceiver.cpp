@@ -1,47 +1,5 @@
 #include "support/ScriptedReceiver.h"
 
-#include "platform/Error.h"
-
-void ScriptedReceiver::record(const QString& call)
-{
-    calls << call;
-    const QString name = call.section(QLatin1Char(' '), 0, 0);
-    if (failing.contains(name))
-        throw ZeptaError(QStringLiteral("scripted failure of %1").arg(name));
-}
-
-std::int32_t ScriptedReceiver::Initialize()
-{
-    record(QStringLiteral("Initialize"));
-    return 0;
-}
-
-void ScriptedReceiver::ShowMonitor()
-{
-    record(QStringLiteral("ShowMonitor"));
-    monitorShown = true;
-}
-
-void ScriptedReceiver::HideMonitor()
-{
-    record(QStringLiteral("HideMonitor"));
-    monitorShown = false;
-}
-
-void ScriptedReceiver::setPort(std::int16_t port)
-{
-    record(QStringLiteral("setPort %1").arg(port));
-    mPort = port;
-}
-
-void ScriptedReceiver::setSettings(const QString& comSettings)
-{
-    record(QStringLiteral("setSettings ") + comSettings);
-    mSettings = comSettings;
-}
-
-void ScriptedReceiver::Start() { record(QStringLiteral("Start")); }
-
 void ScriptedReceiver::deliver(const gps::Reading& reading)
 {
     mReading = reading;

@@ -2,6 +2,7 @@
 
 #include "gps/Component.h"
 #include "nomrel/Component.h"
+#include "platform/Error.h"
 
 #include <QStringList>
 
@@ -13,14 +14,17 @@ class ScriptedReceiver : public gps::Receiver
 {
     Q_OBJECT
 public:
-    std::int32_t Initialize() override;
-    void ShowMonitor() override;
-    void HideMonitor() override;
-    void setPort(std::int16_t port) override;
+    std::int32_t Initialize() override { return record(QStringLiteral("Initialize"), 0); }
+    void ShowMonitor() override { monitorShown = record(QStringLiteral("ShowMonitor"), true); }
+    void HideMonitor() override { monitorShown = record(QStringLiteral("HideMonitor"), false); }
+    void setPort(std::int16_t port) override { mPort = record(QStringLiteral("setPort %1").arg(port), port); }
     std::int16_t port() const override { return mPort; }
-    void setSettings(const QString& comSettings) override;
+    void setSettings(const QString& comSettings) override
+    {
+        mSettings = record(QStringLiteral("setSettings ") + comSettings, comSettings);
+    }
     QString settings() const override { return mSettings; }
-    void Start() override;
+    void Start() override { record(QStringLiteral("Start"), 0); }
 
     float Latitude() const override { return static_cast<float>(mReading.latitude); }
     float Longitude() const override { return static_cast<float>(mReading.longitude); }
@@ -41,7 +45,15 @@ public:
     bool monitorShown = false;
 
 private:
-    void record(const QString& call);
+    // Records the call (or throws, when it is to fail) and hands back `value`.
+    template <typename T> T record(const QString& call, T value)
+    {
+        calls << call;
+        const QString name = call.section(QLatin1Char(' '), 0, 0);
+        if (failing.contains(name))
+            throw ZeptaError(QStringLiteral("scripted failure of %1").arg(name));
+        return value;
+    }
 
     std::int16_t mPort = 0;
     QString mSettings;

@@ -11,26 +11,21 @@
 #include <QFile>
 #include <QTest>
 
-#include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace
 {
+// Root ignores permission bits but not the immutable attribute.
 bool setImmutable(const QString& path, bool on)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    QFile file(path);
     int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
+    if (!file.open(QIODevice::ReadOnly) || ::ioctl(file.handle(), FS_IOC_GETFLAGS, &flags) != 0)
+        return false;
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    return ::ioctl(file.handle(), FS_IOC_SETFLAGS, &flags) == 0;
 }
 
 void unexpected(const char* what, const QString& detail)
@@ -38,8 +33,7 @@ void unexpected(const char* what, const QString& detail)
     QTest::qFail(qPrintable(QStringLiteral("unexpected %1: %2").arg(QLatin1String(what), detail)), __FILE__, __LINE__);
 }
 
-// Progress shows nothing and is never cancelled; one that goes back or
-// beyond its total fails the test.
+// Progress that goes back or beyond its total fails the test.
 class CheckedProgress final : public Progress
 {
 public:
@@ -61,10 +55,7 @@ private:
 };
 } // namespace
 
-QString sourceFile(const QString& relativePath)
-{
-    return QDir(QStringLiteral(ZEPTA_SOURCE_DIR)).filePath(relativePath);
-}
+QString sourceFile(const QString& path) { return QDir(QStringLiteral(ZEPTA_SOURCE_DIR)).filePath(path); }
 
 QString builtIconsFolder() { return QStringLiteral(ZEPTA_ICONS_DIR); }
 
@@ -75,10 +66,9 @@ TempProgramFolder::TempProgramFolder()
         qFatal("cannot read %s", qPrintable(sql.fileName()));
     db::Connection::openFile(applicationDatabase(), db::Connection::Mode::Create)
         .execute(QString::fromUtf8(sql.readAll()));
-    {
-        auto events = db::Connection::openFile(eventDatabase(), db::Connection::Mode::Create);
-        nomrel::ensureSchema(events);
-    }
+    auto events = db::Connection::openFile(eventDatabase(), db::Connection::Mode::Create);
+    nomrel::ensureSchema(events);
+    events.close();
     QFile::copy(sourceFile(QStringLiteral("data/help/Zepta.html")), file(QStringLiteral("Zepta.html")));
     QDir().mkpath(file(QStringLiteral("Icons")));
     const QDir icons(builtIconsFolder());
@@ -127,15 +117,11 @@ TempProgramFolder::~TempProgramFolder()
 bool TempProgramFolder::makeReadOnly(const QString& path) const
 {
     QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
-    if (::geteuid() != 0)
-        return true;
-    return setImmutable(path, true);
+    return ::geteuid() != 0 || setImmutable(path, true);
 }
 
 void TempProgramFolder::makeWritable(const QString& path) const
 {
-    if (!QFile::exists(path))
-        return;
     if (::geteuid() == 0)
         setImmutable(path, false);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);

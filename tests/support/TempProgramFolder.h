@@ -17,15 +17,12 @@ namespace gps
 class Component;
 }
 
-// A fresh program folder for one test, never the build's program folder
-// (that one is the user's): zepta.mdb built from data/zepta.sql, Nomrel.mdb
-// made empty from the receiver component's own schema, copies of the icons
-// and the help. Driver's program folder, both connection strings and a component
-// with scripted receivers (and the real event objects and data link) point at
-// it. A message box, a save dialog, help or a beep that the test did not
-// script fails the test (beeps are counted instead). Every process-wide
-// setting it changes (program folder, connection strings, component, seams,
-// the outbox's sender: none while it lives) is put back when it goes.
+// A fresh program folder for one test: zepta.mdb from data/zepta.sql, an empty
+// Nomrel.mdb, copies of the icons and the help. Driver's program folder, both
+// connection strings and a component with scripted receivers (real event
+// objects and data link) point at it; no outbox sender is installed. A message
+// box, save dialog or help the test did not script fails it (beeps are
+// counted). Every process-wide setting it changes is put back when it goes.
 class TempProgramFolder
 {
 public:
@@ -39,27 +36,24 @@ public:
     QString applicationDatabase() const { return file(QStringLiteral("zepta.mdb")); }
     QString eventDatabase() const { return file(QStringLiteral("Nomrel.mdb")); }
 
-    // Runs SQL on one of the two databases (for arranging a test).
     void execApplication(const QString& sql) const;
     void execEvents(const QString& sql) const;
 
-    // Makes a file of the folder read-only even for root (who ignores
-    // permission bits) by also setting the immutable attribute. Returns false
-    // when the file system cannot; the caller should then skip.
+    // Read-only even for root (immutable attribute); false when the file
+    // system cannot, and the caller should then skip.
     bool makeReadOnly(const QString& path) const;
     void makeWritable(const QString& path) const;
 
     ScriptedComponent& component() const { return *mComponent; }
 
-    // The system beeps sounded since the folder was made.
-    int beeps() const { return *mBeeps; }
+    int beeps() const { return *mBeeps; } // since the folder was made
 
 private:
     QTemporaryDir mDir;
     std::unique_ptr<ScriptedComponent> mComponent;
     std::shared_ptr<int> mBeeps = std::make_shared<int>(0);
 
-    // What was in place before, put back by the destructor.
+    // What was in place before.
     QString mPreviousFolder;
     QString mPreviousApplication;
     QString mPreviousEvents;
