@@ -1,29 +1,18 @@
-// The main window's menu commands: Save Data, Delete Data, Exit, Contents,
-// About.
+// The main window's menu commands: Save Data, Delete Data, Exit, Contents, About.
 
 #include "core/Driver.h"
-#include "gui/EventIcon.h"
-#include "gui/frmSplash.h"
 #include "gui/frmZEPTA.h"
 #include "platform/Db.h"
 #include "platform/QtPresenters.h"
 #include "platform/SharedWindow.h"
 #include "support/ScriptedMessages.h"
+#include "support/ScriptedReceiver.h"
 #include "support/TempProgramFolder.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDialog>
-#include <QDir>
-#include <QFile>
-#include <QKeySequence>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QStandardPaths>
-#include <QTest>
-#include <QTextBrowser>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
+
+#include <optional>
 
 class TestCommands : public QObject
 {
@@ -36,30 +25,20 @@ class TestCommands : public QObject
     void addEvents(int count)
     {
         for (int i = 0; i < count; ++i)
-            mFolder->execEvents(QStringLiteral(
-                "INSERT INTO GPS_READINGS (GMT, LATITUDE, LONGITUDE, SPEED, DIRECTION, LOCKED) "
-                "VALUES ('2026-12-06 07:30:15', 57.4, -6.2, 1.5, 90, 1);"
-                "INSERT INTO GEOCODED_EVENTS (NAME, OBSERVER_MONIKER, EVENT_TYPE_ID, GPS_READING_ID, NOTES) "
-                "VALUES ('COM1', '1', 101, last_insert_rowid(), 'n')"));
+            QVERIFY(Driver::Save_Event(101, QStringLiteral("n"), makeReading(57.4, -6.2)));
     }
 
-    // Both tables still hold the given number of rows.
-    void expectRows(int count)
+    QString rows() const // "events/readings"
     {
-        auto c = db::Connection::openFile(mFolder->eventDatabase());
-        for (const char* table : {"GEOCODED_EVENTS", "GPS_READINGS"})
-            QCOMPARE(c.open(QStringLiteral("SELECT COUNT(*) AS N FROM ") + QLatin1String(table))
-                         .field(QStringLiteral("N"))
-                         .toInt32(),
-                count);
+        return db::Connection::openFile(mFolder->eventDatabase())
+            .open(QStringLiteral(
+                "SELECT (SELECT COUNT(*) FROM GEOCODED_EVENTS) || '/' || (SELECT COUNT(*) FROM GPS_READINGS)"))
+            .field(0)
+            .toString();
     }
 
 private slots:
-    void init()
-    {
-        mFolder.emplace();
-        window(); // loads it, with the scripted receiver
-    }
+    void init() { mFolder.emplace(); }
     void cleanup()
     {
         unloadAllSharedWindows();
@@ -106,109 +85,89 @@ private slots:
         QCOMPARE(asked.fileTypes, (QStringList {text, gpx, geoJson}));
     }
 
-    // No deletes nothing and shows no second box. Yes while another program
-    // holds the write lock fails after the engine's busy wait, is reported,
-    // and leaves both tables; Yes then deletes, with the count confirmed.
+    // No deletes nothing. Yes while another program holds the write lock fails after the busy
+    // wait, is reported, and leaves both tables; Yes then deletes; with nothing saved it still asks.
     void deleteDataConfirmsWithTheCount()
     {
         ScriptedMessages boxes;
         addEvents(3);
+        const QString ask = QStringLiteral("Are you sure you want to PERMANENTLY DELETE ALL %1 OF YOUR SAVED EVENTS?");
         boxes.expect(QStringLiteral("Confirm Deletion"), MessageAnswer::No);
         window().menu_DeleteData->trigger();
-        QCOMPARE(boxes.shown().size(), 1);
-        expectRows(3);
-
         auto holder = db::Connection::openFile(mFolder->eventDatabase());
         holder.execute(QStringLiteral("BEGIN IMMEDIATE"));
         boxes.expect(QStringLiteral("Confirm Deletion"), MessageAnswer::Yes).expect(QStringLiteral("Delete Failed"));
         window().menu_DeleteData->trigger();
-        QVERIFY(boxes.allShown());
-        QCOMPARE(boxes.last().kind, MessageKind::Exclamation);
-        QVERIFY2(boxes.last().text.startsWith(QStringLiteral("Unable to delete the saved events in: ")
-                     + Driver::eventDatabasePath() + QStringLiteral("\r\n")),
-            qPrintable(boxes.last().text));
-        QVERIFY2(boxes.last().text.contains(QLatin1String("locked")), qPrintable(boxes.last().text));
+        const QString failure = boxes.shown().value(2).text;
+        QCOMPARE(boxes.shown().value(2).kind, MessageKind::Exclamation);
+        QCOMPARE(failure.section(QStringLiteral("\r\n"), 0, 0),
+            QStringLiteral("Unable to delete the saved events in: ") + Driver::eventDatabasePath());
+        QVERIFY2(failure.contains(QLatin1String("locked")), qPrintable(failure));
         holder.execute(QStringLiteral("ROLLBACK"));
-        expectRows(3);
+        QCOMPARE(rows(), QStringLiteral("3/3"));
 
-        boxes.expect(QStringLiteral("Confirm Deletion"), MessageAnswer::Yes).expect(QStringLiteral("Events Deleted"));
-        window().menu_DeleteData->trigger();
-        QVERIFY(boxes.allShown());
-        QCOMPARE(boxes.shown().size(), 5);
-        for (int i : {0, 1, 3}) {
-            QCOMPARE(boxes.shown().at(i).kind, MessageKind::YesNo);
-            QCOMPARE(boxes.shown().at(i).text,
-                QStringLiteral("Are you sure you want to PERMANENTLY DELETE ALL 3 OF YOUR SAVED EVENTS?"));
+        for (int count : {3, 0}) {
+            boxes.expect(QStringLiteral("Confirm Deletion"), MessageAnswer::Yes)
+                .expect(QStringLiteral("Events Deleted"));
+            window().menu_DeleteData->trigger();
+            const QList<Message>& shown = boxes.shown();
+            QCOMPARE(shown.value(shown.size() - 2).kind, MessageKind::YesNo);
+            QCOMPARE(shown.value(shown.size() - 2).text, ask.arg(count));
+            QCOMPARE(shown.last().kind, MessageKind::Plain);
+            QCOMPARE(shown.last().text, QStringLiteral("%1 geocoded events were permanently deleted.").arg(count));
+            QCOMPARE(rows(), QStringLiteral("0/0"));
         }
-        QCOMPARE(boxes.last().kind, MessageKind::Plain);
-        QCOMPARE(boxes.last().text, QStringLiteral("3 geocoded events were permanently deleted."));
-        expectRows(0);
-
-        // With nothing saved it still asks, and reports 0.
-        boxes.expect(QStringLiteral("Confirm Deletion"), MessageAnswer::Yes).expect(QStringLiteral("Events Deleted"));
-        window().menu_DeleteData->trigger();
-        QVERIFY(boxes.allShown());
-        QCOMPARE(boxes.shown().at(5).text,
-            QStringLiteral("Are you sure you want to PERMANENTLY DELETE ALL 0 OF YOUR SAVED EVENTS?"));
-        QCOMPARE(boxes.last().text, QStringLiteral("0 geocoded events were permanently deleted."));
     }
 
-    // The six shortcuts act wherever the focus is, the notes box included
-    // (where Ctrl+X and Ctrl+A would otherwise cut and select), pressed as a
-    // user presses them.
+    // The six shortcuts act wherever the focus is, also in the notes (no cut, no select all).
     void menuShortcutsWinWhereverTheFocusIs_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("focus");
-        for (const char* focus : {"icon", "notes", "button"})
-            for (const Qt::Key key : {Qt::Key_F, Qt::Key_S, Qt::Key_D, Qt::Key_X, Qt::Key_H, Qt::Key_A})
+        QTest::addColumn<QString>("acted");
+        for (const char* focus : {"Event_Icon_3", "Notes", "btnAuto"})
+            for (const auto& [key, acted] : {std::pair {Qt::Key_F, "frmConfig"}, {Qt::Key_S, "Save Data to File"},
+                     {Qt::Key_D, "the box"}, {Qt::Key_X, "closed"}, {Qt::Key_H, "help"}, {Qt::Key_A, "frmSplash"}})
                 QTest::addRow("Ctrl+%s in %s", qPrintable(QKeySequence(key).toString()), focus)
-                    << int(key) << QString::fromLatin1(focus);
+                    << int(key) << QString::fromLatin1(focus) << QString::fromLatin1(acted);
     }
     void menuShortcutsWinWhereverTheFocusIs()
     {
         QFETCH(int, key);
         QFETCH(QString, focus);
+        QFETCH(QString, acted);
         frmZEPTA& w = window();
         w.show();
-        w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        QWidget* target = focus == QLatin1String("icon") ? static_cast<QWidget*>(w.Event_Icon[3])
-            : focus == QLatin1String("notes")            ? static_cast<QWidget*>(w.Notes)
-                                                         : static_cast<QWidget*>(w.btnAuto);
+        QWidget* target = w.findChild<QWidget*>(focus);
         target->setFocus();
         QCOMPARE(QApplication::focusWidget(), target);
         w.Notes->setPlainText(QStringLiteral("keep me"));
 
-        QStringList acted;
-        const Presenters previous = installPresenters({[&](const Message& message) {
-                                                           acted << message.title;
-                                                           return MessageAnswer::No;
-                                                       },
-            [&](const SaveDialogRequest& request) {
-                acted << request.title;
-                return std::optional<QString>();
-            },
-            [&](const QString&) { acted << QStringLiteral("help"); }, {}});
-        const auto restore = qScopeGuard([&] { installPresenters(previous); });
-        // Modal windows opened by a shortcut are closed from inside.
-        QTimer closer;
-        closer.setSingleShot(true);
-        connect(&closer, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets())
-                if (widget->isVisible() && qobject_cast<QDialog*>(widget)) {
-                    acted << widget->objectName();
-                    widget->hide();
-                }
+        QStringList seen;
+        Presenters scripted;
+        scripted.saveDialog = [&](const SaveDialogRequest& request) {
+            seen << request.title;
+            return std::nullopt;
+        };
+        scripted.help = [&](const QString&) { seen << QStringLiteral("help"); };
+        installPresenters(scripted); // the folder puts the seams back
+        ScriptedMessages boxes;
+        if (key == Qt::Key_D)
+            boxes.expect(QStringLiteral("Confirm Deletion"), MessageAnswer::No);
+        QObject scope; // modal windows opened by a shortcut are closed from inside
+        QTimer::singleShot(0, &scope, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                seen << modal->objectName();
+                modal->hide();
+            }
         });
-        closer.start(0);
         QTest::keyClick(target, Qt::Key(key), Qt::ControlModifier);
-        const QMap<int, QString> expected {{Qt::Key_F, "frmConfig"}, {Qt::Key_S, "Save Data to File"},
-            {Qt::Key_D, "Zepta - Confirm Deletion"}, {Qt::Key_X, "closed"}, {Qt::Key_H, "help"},
-            {Qt::Key_A, "frmSplash"}};
         if (!w.isVisible())
-            acted << QStringLiteral("closed");
-        QCOMPARE(acted, QStringList {expected.value(key)});
+            seen << QStringLiteral("closed");
+        if (!boxes.shown().isEmpty())
+            seen << QStringLiteral("the box");
+        QCOMPARE(seen, QStringList {acted});
         // Configure reloads the palette, which empties the notes.
         QCOMPARE(w.Notes->toPlainText(), key == Qt::Key_F ? QString() : QStringLiteral("keep me"));
         QVERIFY(!w.Notes->textCursor().hasSelection());
@@ -222,24 +181,19 @@ private slots:
         QTimer::singleShot(30000, &watchdog, [] { QCoreApplication::exit(99); });
         QTimer::singleShot(0, &window(), [this] { window().menu_Exit->trigger(); });
         QCOMPARE(QCoreApplication::exec(), 0);
-        QVERIFY(!window().isVisible());
         QVERIFY(!window().mGPS); // Form_Unload ran
     }
 
-    // The help file of the program folder, in the real viewer, opened at the
-    // top of its first page even after reading further down.
+    // The folder's help file, in the real viewer, at the top of its first page even after scrolling.
     void contentsOpensTheHelpAtItsFirstPage()
     {
         ScriptedMessages boxes;
-        const HelpPresenter previous = setHelpPresenter(&showQtHelpViewer);
-        const auto restore = qScopeGuard([&] { setHelpPresenter(previous); });
+        setHelpPresenter(&showQtHelpViewer); // the folder puts the seam back
         const QString helpFile = mFolder->file(QStringLiteral("Zepta.html"));
         QVERIFY(QFile::rename(helpFile, helpFile + QStringLiteral(".away")));
         boxes.expect(QStringLiteral("Help Not Found"));
         window().menu_Contents->trigger();
-        QVERIFY(boxes.allShown());
-        QCOMPARE(boxes.last().kind, MessageKind::Exclamation);
-        QCOMPARE(boxes.last().text, QStringLiteral("The help file cannot be opened: ") + helpFile);
+        QCOMPARE(boxes.shown().value(0).text, QStringLiteral("The help file cannot be opened: ") + helpFile);
 
         QVERIFY(QFile::rename(helpFile + QStringLiteral(".away"), helpFile));
         window().menu_Contents->trigger();
@@ -248,8 +202,6 @@ private slots:
             if (widget->objectName() == QLatin1String("HelpWindow") && widget->isVisible())
                 browser = widget->findChild<QTextBrowser*>(QStringLiteral("HelpBrowser"));
         QVERIFY(browser);
-        QCOMPARE(browser->documentTitle(), QStringLiteral("Zepta Help"));
-
         browser->setSource(QUrl::fromLocalFile(helpFile).resolved(QUrl(QStringLiteral("#files"))));
         QVERIFY(browser->verticalScrollBar()->value() > 0);
         window().menu_Contents->trigger();
