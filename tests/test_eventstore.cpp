@@ -119,7 +119,8 @@ private slots:
         store();
         const bool readOnly = mFolder->makeReadOnly(database);
         if (readOnly) {
-            QVERIFY(errorOf(store).contains(QLatin1String("readonly")));
+            const QString error = errorOf(store);
+            QVERIFY2(error.contains(QLatin1String("readonly")), qPrintable(error));
             mFolder->makeWritable(database);
         }
         QCOMPARE(count("GEOCODED_EVENTS") + count("GPS_READINGS"), 2);
