@@ -89,7 +89,6 @@ private slots:
         QVERIFY(!frmSplash::isLoaded());
     }
 
-    // Without its settings the program cannot start: the error names the file.
     void mainNamesAnUnusableApplicationDatabase()
     {
         QVERIFY(QFile::remove(mFolder->applicationDatabase()));
