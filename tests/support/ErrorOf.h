@@ -6,8 +6,7 @@
 
 #include <functional>
 
-// The message of the ZeptaError an action throws, or an empty string when it
-// throws none.
+// The message of the ZeptaError an action throws; empty when it throws none.
 inline QString errorOf(const std::function<void()>& action)
 {
     try {
