@@ -2,7 +2,7 @@
 // crowding clients, and the file sink keeping each event id once across
 // crashes and restarts. The documents are the receiver component's own.
 
-#include "ListenerProcess.h"
+#include "listener/testing/ListenerProcess.h"
 
 #include <QFile>
 #include <QTcpSocket>

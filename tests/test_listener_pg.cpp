@@ -2,8 +2,8 @@
 // this test: events read back by GDAL as a point layer with their type names,
 // the database going away and coming back, two listeners on one database.
 
-#include "ListenerProcess.h"
-#include "PgCluster.h"
+#include "listener/testing/ListenerProcess.h"
+#include "listener/testing/PgCluster.h"
 
 #include <QFile>
 #include <QProcess>

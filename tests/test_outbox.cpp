@@ -1,7 +1,7 @@
 // XML mode: events kept in the outbox and posted by its sender, to the real
 // listener program and to a loopback server that answers as it is told.
 
-#include "ListenerProcess.h"
+#include "listener/testing/ListenerProcess.h"
 #include "core/Driver.h"
 #include "core/Outbox.h"
 #include "core/OutboxSender.h"

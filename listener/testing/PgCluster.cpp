@@ -1,4 +1,4 @@
-#include "PgCluster.h"
+#include "listener/testing/PgCluster.h"
 
 #include <QFileInfo>
 #include <QProcess>

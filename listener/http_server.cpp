@@ -1,4 +1,4 @@
-#include "tools/http_server.h"
+#include "listener/http_server.h"
 
 #include <QDateTime>
 

@@ -1,4 +1,4 @@
-#include "tools/file_sink.h"
+#include "listener/file_sink.h"
 
 #include <QFile>
 #include <QFileInfo>

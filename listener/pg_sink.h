@@ -13,7 +13,7 @@
 //   zepta.event_ui_mappings which types each category shows in which slot
 //   zepta.events_map        view: every column of events and event_type_name
 
-#include "tools/listener_sink.h"
+#include "listener/listener_sink.h"
 
 #include <QString>
 

@@ -13,7 +13,7 @@
 // before it is read. A document that is not one event: 400 with the reason;
 // so is an Idempotency-Key header that names another id than the body.
 
-#include "tools/listener_sink.h"
+#include "listener/listener_sink.h"
 
 #include <QByteArray>
 #include <QString>

@@ -4,9 +4,9 @@
 // pg_sink.h). The first line on standard output is the port it listens on.
 // It runs until SIGINT or SIGTERM.
 
-#include "tools/file_sink.h"
-#include "tools/http_server.h"
-#include "tools/pg_sink.h"
+#include "listener/file_sink.h"
+#include "listener/http_server.h"
+#include "listener/pg_sink.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

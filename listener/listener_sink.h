@@ -6,7 +6,7 @@
 // a disk or a database. Each event is answered only after its batch is
 // durably written (or the write failed).
 
-#include "tools/listener_core.h"
+#include "listener/listener_core.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "ListenerProcess.h"
+#include "listener/testing/ListenerProcess.h"
 
 #include "nomrel/EventStore.h"
 

@@ -1,4 +1,4 @@
-#include "tools/listener_sink.h"
+#include "listener/listener_sink.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/listener_core.h"
+#include "listener/listener_core.h"
 
 #include <QList>
 #include <QPair>

@@ -1,4 +1,4 @@
-#include "tools/pg_sink.h"
+#include "listener/pg_sink.h"
 
 #include <QFile>
 #include <QHash>

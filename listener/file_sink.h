@@ -5,7 +5,7 @@
 // read at start, so each id is kept once also across restarts; a repeat is
 // answered 200 without writing. A batch is answered only after fdatasync.
 
-#include "tools/listener_sink.h"
+#include "listener/listener_sink.h"
 
 #include <QSet>
 #include <QString>

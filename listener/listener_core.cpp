@@ -1,4 +1,4 @@
-#include "tools/listener_core.h"
+#include "listener/listener_core.h"
 
 #include <QHash>
 #include <QStringList>
