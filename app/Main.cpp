@@ -17,7 +17,7 @@ void Main()
 {
     frmSplash::instance().showStartup();
 
-    const QString folder = programFolder();
+    const QString folder = dataFolder();
     applicationConnectionString() = connectionStringFor(folder, QStringLiteral("zepta.mdb"));
     // Without its settings the program cannot go on: say which file is wrong.
     Check_Application_Database();

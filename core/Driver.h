@@ -19,13 +19,30 @@
 namespace Driver
 {
 
-// ---- program folder and connection strings ---------------------------------
+// ---- folders and connection strings -------------------------------------------
 
 // The folder that holds the program file, without a trailing separator. Tests
-// and tools may point it elsewhere (an empty folder points it back); the
-// setter returns what it replaced.
+// and tools may point it elsewhere (an empty folder points it back), which
+// makes that folder a program folder of its own; the setter returns what it
+// replaced.
 QString programFolder();
 QString setProgramFolder(const QString& folder);
+
+// Where the program keeps and finds its files. A program folder that holds
+// zepta.mdb is self-contained (portable): everything is there. Otherwise
+// Zepta is installed: each user's data in $XDG_DATA_HOME/zepta, the
+// read-only files from the installed share folder.
+struct Folders {
+    bool installed = false;
+    QString data; // zepta.mdb, Nomrel.mdb, Outbox.mdb, ports/, Maps/
+    QString share; // Icons/, the help, the template of zepta.mdb
+};
+Folders foldersFor(const QString& programFolder);
+// foldersFor(programFolder()), worked out once; a folder set with
+// setProgramFolder is always a program folder of its own.
+const Folders& folders();
+inline QString dataFolder() { return folders().data; }
+inline QString shareFolder() { return folders().share; }
 
 // "Provider=SQLite;Password=;Data Source=" + folder + "/" + file +
 // ";Persist Security Info=True"
@@ -39,7 +56,7 @@ QString& applicationConnectionString();
 // receiver component returns it.
 QString eventDatabaseConnectionString();
 
-// Full path of the event database in the program folder, for messages.
+// Full path of the event database in the data folder, for messages.
 QString eventDatabasePath();
 
 // ---- configuration store -----------------------------------------------------
@@ -105,7 +122,7 @@ class OutboxSender;
 // are only kept). Not owned.
 OutboxSender* outboxSender();
 OutboxSender* setOutboxSender(OutboxSender* sender);
-// Outbox.mdb in the program folder.
+// Outbox.mdb in the data folder.
 QString outboxPath();
 // "http://" + SERVER_IP + "/" + LISTENER_NAME, from the stored settings.
 QString listenerUrl();

@@ -23,7 +23,7 @@ OutboxSender* outboxSender() { return installedSender(); }
 
 OutboxSender* setOutboxSender(OutboxSender* sender) { return std::exchange(installedSender(), sender); }
 
-QString outboxPath() { return programFolder() + QStringLiteral("/Outbox.mdb"); }
+QString outboxPath() { return dataFolder() + QStringLiteral("/Outbox.mdb"); }
 
 QString listenerUrl()
 {

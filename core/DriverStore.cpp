@@ -18,26 +18,8 @@ namespace Driver
 
 namespace
 {
-QString& folderOverride()
-{
-    static QString folder;
-    return folder;
-}
-
 const QString kParameterQuery = QStringLiteral("SELECT * FROM CONFIGURATION WHERE PARAMETER_NAME = ?");
 } // namespace
-
-QString programFolder()
-{
-    if (!folderOverride().isEmpty())
-        return folderOverride();
-    return QDir::cleanPath(QCoreApplication::applicationDirPath());
-}
-
-QString setProgramFolder(const QString& folder)
-{
-    return std::exchange(folderOverride(), folder.isEmpty() ? QString() : QDir::cleanPath(folder));
-}
 
 QString connectionStringFor(const QString& folder, const QString& fileName)
 {
@@ -53,7 +35,7 @@ QString& applicationConnectionString()
 
 QString eventDatabaseConnectionString() { return gps::component().CreateDataLink()->connectionString(); }
 
-QString eventDatabasePath() { return programFolder() + QStringLiteral("/Nomrel.mdb"); }
+QString eventDatabasePath() { return dataFolder() + QStringLiteral("/Nomrel.mdb"); }
 
 // Both procedures act on the first row the query returns; neither creates a
 // row. The name is bound, not spliced into the text.

@@ -25,9 +25,9 @@ public:
     void SplashTimer_Timer();
     void Close_Click();
 
-    static constexpr int kVersionMajor = 1;
-    static constexpr int kVersionMinor = 0;
-    static constexpr int kVersionRevision = 2;
+    static constexpr int kVersionMajor = ZEPTA_VERSION_MAJOR;
+    static constexpr int kVersionMinor = ZEPTA_VERSION_MINOR;
+    static constexpr int kVersionRevision = ZEPTA_VERSION_PATCH;
 
     QTimer SplashTimer;
     QFrame* Frame1 = nullptr;

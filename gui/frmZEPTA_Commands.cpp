@@ -96,7 +96,7 @@ void frmZEPTA::menu_Exit_Click() { close(); }
 
 void frmZEPTA::menu_Contents_Click()
 {
-    const QString helpFile = QDir(Driver::programFolder()).filePath(QLatin1String(kHelpFileName));
+    const QString helpFile = QDir(Driver::shareFolder()).filePath(QLatin1String(kHelpFileName));
     const QFileInfo info(helpFile);
     if (!info.isFile() || !info.isReadable()) {
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Help Not Found"),

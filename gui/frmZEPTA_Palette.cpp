@@ -42,7 +42,7 @@ void frmZEPTA::Load_Current_Event_Category()
         // the slots filled before the failing row stay filled
     }
 
-    const QString iconFolder = Driver::programFolder() + QStringLiteral("/Icons/");
+    const QString iconFolder = Driver::shareFolder() + QStringLiteral("/Icons/");
     for (std::size_t i = 0; i < Driver::kPaletteSlots; ++i) {
         mSlotFilled[i] = !names[i].isNull();
         if (!Event_Icon[i]->loadPicture(iconFolder + icons[i]))

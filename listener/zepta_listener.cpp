@@ -73,6 +73,7 @@ int main(int argc, char* argv[])
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zepta-listener"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZEPTA_VERSION));
     listener::ServerOptions options;
 
     QCommandLineParser parser;
@@ -82,6 +83,7 @@ int main(int argc, char* argv[])
         "before, is answered 200 once it is durably written; a body that is not one Zepta event 400; other "
         "methods 405; the database down 503 with Retry-After."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
         QStringLiteral("TCP port to listen on; 0 picks a free one (default 80, the port of the program's "
                        "posting URL)."),
@@ -126,7 +128,13 @@ int main(int argc, char* argv[])
         QStringLiteral("N"), QString::number(options.maxConnectionsPerAddress));
     parser.addOptions({portOption, bindOption, outOption, pgOption, catalogueOption, maxBodyOption, statusOption,
         threadsOption, idleOption, deadlineOption, connectionsOption, perAddressOption});
-    parser.process(app);
+    // A wrong command line is status 2, as for every Zepta program.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText() + QLatin1Char('\n') + parser.helpText());
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
 
     qlonglong number = 0;
     if (!parseNumber(parser.value(portOption), 0, 65535, &number))

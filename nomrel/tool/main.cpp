@@ -4,6 +4,7 @@
 //   nomrel replay --folder DIR --port N [--rate HZ] [--loop] FILE
 //   nomrel simulate --folder DIR --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]
 //   nomrel serve --port N [--rate HZ] [--loop] [FILE]
+//   nomrel --help | --version
 
 #include "nomrel/NmeaStream.h"
 #include "nomrel/tool/Feed.h"
@@ -20,7 +21,7 @@
 namespace
 {
 
-int usage()
+void printUsage(std::FILE* to)
 {
     std::fputs("usage:\n"
                "  nomrel decode FILE|-\n"
@@ -31,8 +32,14 @@ int usage()
                "      a generated walk on a pseudo-terminal linked as DIR/ports/COMn\n"
                "  nomrel serve --port N [--rate HZ] [--loop] [FILE]\n"
                "      NMEA over TCP on 127.0.0.1 port N (0: any free one): FILE, or the generated walk,\n"
-               "      from its beginning to each client\n",
-        stderr);
+               "      from its beginning to each client\n"
+               "  nomrel --help | --version\n",
+        to);
+}
+
+int usage()
+{
+    printUsage(stderr);
     return 2;
 }
 
@@ -220,6 +227,14 @@ int main(int argc, char** argv)
         return usage();
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "--help" || command == "-h") {
+        printUsage(stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("nomrel %s\n", ZEPTA_VERSION);
+        return 0;
+    }
     if (command == "decode")
         return decode(args);
     if (command == "replay") {
