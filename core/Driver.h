@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace Driver
@@ -111,8 +112,14 @@ public:
 
 // Each returns whether the event was stored (or sent); failures are reported
 // to the user inside, and the call returns normally.
-bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading& reading);
+// trackId: the tracking run the event belongs to (none when saved by hand).
+bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading& reading,
+    std::optional<std::int64_t> trackId = std::nullopt);
 bool Save_Event_Local(gps::EventObject& event);
+// A new tracking run's id: the UTC time it starts, in milliseconds since 1970,
+// later than any id this program gave before. Events of several crews stay
+// apart by their client id.
+std::int64_t New_Track_Id();
 bool Save_Event_XML(gps::EventObject& event);
 
 // ---- the outbox of the XML storage mode

@@ -4,7 +4,10 @@
 #include "platform/Error.h"
 #include "platform/UserInterface.h"
 
+#include <QDateTime>
 #include <QtDebug>
+
+#include <algorithm>
 
 #include <memory>
 
@@ -20,7 +23,8 @@ const QString kSaveFailed = QStringLiteral("Save Failed");
 // The settings are read so that no stored value can end the program; the
 // storing or posting step reports its own failures. A storage mode other than
 // the exact words LOCAL and XML stores nothing, and says so.
-bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading& reading)
+bool Save_Event(
+    std::int16_t eventType, const QString& notes, const gps::Reading& reading, std::optional<std::int64_t> trackId)
 {
     const std::unique_ptr<gps::EventObject> event = gps::component().CreateEvent();
     if (!event)
@@ -33,6 +37,7 @@ bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading
     event->setEventType(eventType);
     event->setNotes(notes);
     event->setReading(reading);
+    event->setTrackId(trackId);
 
     const QString& mode = settings.at(1);
     if (mode == QLatin1String("LOCAL"))
@@ -44,6 +49,13 @@ bool Save_Event(std::int16_t eventType, const QString& notes, const gps::Reading
                        "Choose LOCAL or XML in File > Configure, on the Data Storage page.")
             .arg(mode));
     return false;
+}
+
+std::int64_t New_Track_Id()
+{
+    static std::int64_t last = 0;
+    last = std::max<std::int64_t>(last + 1, QDateTime::currentMSecsSinceEpoch());
+    return last;
 }
 
 bool Save_Event_Local(gps::EventObject& event)

@@ -4,6 +4,8 @@
 #include <QMetaType>
 #include <QString>
 
+#include <optional>
+
 namespace gps
 {
 
@@ -25,6 +27,15 @@ struct Reading {
     double hdop = 0.0;
     bool locked = false; // a current, usable fix
     QString source; // the port it came from, e.g. "COM1"
+    // Horizontal accuracy in metres at 95% confidence: from the receiver's
+    // own estimate (GST) when it sent one in this cycle, else from HDOP (see
+    // nomrel/Accuracy.h). Nothing when neither tells (no fix, HDOP 99.99).
+    std::optional<double> accuracy;
+    double fixAge = 0.0; // seconds since the fix's sentences arrived
+    // An averaged capture: how many readings were kept, and their spread
+    // (standard deviation of their horizontal distance from the mean, metres).
+    int samples = 1;
+    std::optional<double> spread;
 };
 
 } // namespace gps

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -83,6 +84,7 @@ public:
     std::unique_ptr<gps::Receiver> mGPS;
     Driver::SlotTypes mEventTypeIDs {}; // all 0 when the window is created
     std::int16_t mSelectedSlot = -1;
+    std::optional<std::int64_t> mTrackId; // of the tracking run under way
     // Which slots the last palette load filled from the catalogue. A slot the
     // current category leaves empty (fallback icon, empty caption) keeps an
     // older value in mEventTypeIDs; slotHasEventType(slot) is false for it, and

@@ -53,7 +53,8 @@ bool frmZEPTA::Capture_Current_Event(bool* stored)
     }
     const QString notes = Notes->toPlainText();
     const gps::Reading reading = mGPS->CurrentReading();
-    const bool saved = Driver::Save_Event(mEventTypeIDs[static_cast<std::size_t>(mSelectedSlot)], notes, reading);
+    const bool saved
+        = Driver::Save_Event(mEventTypeIDs[static_cast<std::size_t>(mSelectedSlot)], notes, reading, mTrackId);
     if (stored)
         *stored = saved;
     if (beepAfterSaves())
@@ -86,8 +87,12 @@ void frmZEPTA::btnAuto_Click()
                 .arg(kLongestTrackingSeconds));
         return;
     }
-    if (!Capture_Current_Event())
+    // Every event of the run, its first included, carries the run's id.
+    mTrackId = Driver::New_Track_Id();
+    if (!Capture_Current_Event()) {
+        mTrackId.reset();
         return;
+    }
     btnSave->setEnabled(false);
     TrackingTimer.setInterval(*period);
     TrackingTimer.start();
@@ -98,6 +103,7 @@ void frmZEPTA::btnAuto_Click()
 void frmZEPTA::btnStopAuto_Click()
 {
     TrackingTimer.stop();
+    mTrackId.reset();
     btnStopAuto->setVisible(false);
     btnAuto->setVisible(true);
     btnSave->setEnabled(true);

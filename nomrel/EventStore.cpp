@@ -12,6 +12,56 @@ static void registerNomrelResources() { Q_INIT_RESOURCE(nomrel); }
 namespace nomrel
 {
 
+namespace
+{
+
+// Columns added since the first layout; an older database gets them in place.
+struct AddedColumn {
+    const char* table;
+    const char* name;
+    const char* type;
+};
+constexpr AddedColumn kAddedColumns[] = {
+    {"GPS_READINGS", "ACCURACY_M", "DOUBLE"},
+    {"GPS_READINGS", "FIX_AGE_S", "DOUBLE"},
+    {"GPS_READINGS", "SAMPLES", "INTEGER"},
+    {"GPS_READINGS", "SPREAD_M", "DOUBLE"},
+    {"GEOCODED_EVENTS", "TRACK_ID", "INTEGER"},
+};
+
+QStringList columnsOf(db::Connection& connection, const char* table)
+{
+    QStringList names;
+    for (auto rs = connection.open(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table))); !rs.eof();
+         rs.moveNext())
+        names << rs.field(QStringLiteral("name")).toString().toUpper();
+    return names;
+}
+
+// One transaction, taken before the columns are looked at, so two programs
+// starting at once add each column once; rows already there keep every value
+// and get Null in the new columns.
+void upgradeSchema(db::Connection& connection)
+{
+    db::Connection::Transaction transaction(connection);
+    for (const AddedColumn& column : kAddedColumns) {
+        if (!columnsOf(connection, column.table).contains(QLatin1String(column.name)))
+            connection.execute(
+                QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                    .arg(QLatin1String(column.table), QLatin1String(column.name), QLatin1String(column.type)));
+    }
+    connection.execute(
+        QStringLiteral("CREATE INDEX IF NOT EXISTS GEOCODED_EVENTS_BY_TRACK ON GEOCODED_EVENTS (TRACK_ID)"));
+    transaction.commit();
+}
+
+db::Value optionalReal(const std::optional<double>& value)
+{
+    return value ? db::Value::real(*value) : db::Value::null();
+}
+
+} // namespace
+
 void ensureSchema(db::Connection& connection)
 {
     static const bool registered = (registerNomrelResources(), true);
@@ -20,13 +70,17 @@ void ensureSchema(db::Connection& connection)
     if (!file.open(QIODevice::ReadOnly))
         throw ZeptaError(QStringLiteral("The event database schema is missing from the component"));
     connection.execute(QString::fromUtf8(file.readAll()));
+    upgradeSchema(connection);
 }
 
 void ensureEventDatabase(const QString& connectionString)
 {
     const QString path = db::dataSourceOf(connectionString);
-    if (QFileInfo::exists(path))
+    if (QFileInfo::exists(path)) {
+        db::Connection connection = db::Connection::openFile(path);
+        ensureSchema(connection);
         return;
+    }
     try {
         auto connection = db::Connection::openFile(path, db::Connection::Mode::Create);
         ensureSchema(connection);
@@ -50,17 +104,19 @@ std::int32_t EventStore::Store()
         ensureSchema(connection);
     db::Connection::Transaction transaction(connection);
     connection.execute(QStringLiteral("INSERT INTO GPS_READINGS (GMT, LATITUDE, LONGITUDE, SPEED, DIRECTION, "
-                                      "ALTITUDE, FIX_QUALITY, SATELLITES, HDOP, LOCKED) "
-                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                                      "ALTITUDE, FIX_QUALITY, SATELLITES, HDOP, LOCKED, ACCURACY_M, FIX_AGE_S, "
+                                      "SAMPLES, SPREAD_M) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
         {db::Value::dateTime(mReading.gmt), db::Value::real(mReading.latitude), db::Value::real(mReading.longitude),
             db::Value::real(mReading.speed), db::Value::real(mReading.heading), db::Value::real(mReading.altitude),
             db::Value::integer(mReading.fixQuality), db::Value::integer(mReading.satellitesUsed),
-            db::Value::real(mReading.hdop), db::Value::boolean(mReading.locked)});
+            db::Value::real(mReading.hdop), db::Value::boolean(mReading.locked), optionalReal(mReading.accuracy),
+            db::Value::real(mReading.fixAge), db::Value::integer(mReading.samples), optionalReal(mReading.spread)});
     const auto readingId = connection.lastInsertRowId();
     connection.execute(QStringLiteral("INSERT INTO GEOCODED_EVENTS (NAME, OBSERVER_MONIKER, EVENT_TYPE_ID, "
-                                      "GPS_READING_ID, NOTES) VALUES (?, ?, ?, ?, ?)"),
+                                      "GPS_READING_ID, NOTES, TRACK_ID) VALUES (?, ?, ?, ?, ?, ?)"),
         {db::Value::text(mReading.source), db::Value::text(mClientId), db::Value::integer(mEventType),
-            db::Value::integer(readingId), db::Value::text(mNotes)});
+            db::Value::integer(readingId), db::Value::text(mNotes),
+            mTrackId ? db::Value::integer(*mTrackId) : db::Value::null()});
     const auto eventId = connection.lastInsertRowId();
     transaction.commit();
     return static_cast<std::int32_t>(eventId);
@@ -134,9 +190,17 @@ QString EventStore::XmlText() const
         + element("FixQuality", QString::number(r.fixQuality))
         + element("Satellites", QString::number(r.satellitesUsed)) + element("Hdop", number(r.hdop, 1))
         + element("Locked", r.locked ? QStringLiteral("true") : QStringLiteral("false"));
-    return QStringLiteral("<GeocodedEvent>") + element("EventId", mEventId) + element("ClientId", xmlEscape(mClientId))
-        + element("EventTypeId", QString::number(mEventType)) + element("Notes", xmlEscape(mNotes))
-        + element("GpsReading", reading) + QStringLiteral("</GeocodedEvent>");
+    if (r.accuracy)
+        reading += element("Accuracy", number(*r.accuracy, 1));
+    reading += element("FixAge", number(r.fixAge, 1)) + element("Samples", QString::number(r.samples));
+    if (r.spread)
+        reading += element("Spread", number(*r.spread, 2));
+    QString event = QStringLiteral("<GeocodedEvent>") + element("EventId", mEventId)
+        + element("ClientId", xmlEscape(mClientId)) + element("EventTypeId", QString::number(mEventType))
+        + element("Notes", xmlEscape(mNotes)) + element("GpsReading", reading);
+    if (mTrackId)
+        event += element("TrackId", QString::number(*mTrackId));
+    return event + QStringLiteral("</GeocodedEvent>");
 }
 
 } // namespace nomrel

@@ -9,12 +9,13 @@
 namespace nomrel
 {
 
-// Creates the event database's tables and view where they are missing.
+// Creates the event database's tables and view where they are missing, and
+// adds the columns a database of an older layout lacks.
 void ensureSchema(db::Connection& connection);
 
 // Makes the event database named by the connection string, empty, when its
-// file is missing (an existing one is left as it is). Throws ZeptaError naming
-// the file when it cannot.
+// file is missing; an existing one is brought to the current layout, its rows
+// kept. Throws ZeptaError naming the file when a missing one cannot be made.
 void ensureEventDatabase(const QString& connectionString);
 
 // The component's event object: stores itself in the event database named by
@@ -33,7 +34,12 @@ void ensureEventDatabase(const QString& connectionString);
 //       <Altitude>96.5</Altitude>                    metres
 //       <FixQuality>1</FixQuality><Satellites>7</Satellites><Hdop>1.2</Hdop>
 //       <Locked>true</Locked>
+//       <Accuracy>4.5</Accuracy>                     metres, 95% horizontal; left out when unknown
+//       <FixAge>0.3</FixAge>                         seconds
+//       <Samples>1</Samples>                         readings averaged (1: a plain save)
+//       <Spread>0.84</Spread>                        metres; only for an averaged capture
 //     </GpsReading>
+//     <TrackId>1765010415000</TrackId>               only for an event of a tracking run
 //   </GeocodedEvent>
 // Texts are escaped (& < > " '), line breaks and tabs as character
 // references so they survive exactly; other control characters, which XML 1.0
@@ -49,6 +55,7 @@ public:
         mReading = reading;
         mHasReading = true;
     }
+    void setTrackId(std::optional<std::int64_t> trackId) override { mTrackId = trackId; }
 
     std::int32_t Store() override;
     QString XmlText() const override;
@@ -61,6 +68,7 @@ private:
     QString mNotes;
     gps::Reading mReading;
     bool mHasReading = false;
+    std::optional<std::int64_t> mTrackId;
 };
 
 // Escapes text for XML element content (see EventStore).

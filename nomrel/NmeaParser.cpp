@@ -94,6 +94,7 @@ constexpr TypeEntry kTypes[] = {
     {"GSV", Type::GSV, 4},
     {"GNS", Type::GNS, 7},
     {"ZDA", Type::ZDA, 5},
+    {"GST", Type::GST, 9},
 };
 
 int minFieldsOf(Type type)
@@ -476,6 +477,9 @@ ParseResult parse(std::string_view line)
         break;
     case Type::ZDA:
         data = parseZda(fields);
+        break;
+    case Type::GST:
+        data = parseGst(fields);
         break;
     case Type::Unknown:
         break;

@@ -35,7 +35,7 @@ Check check(std::string_view sentence, bool* hasChecksum = nullptr);
 // XOR of the characters between '$' and '*' (or the end).
 std::uint8_t checksumOf(std::string_view sentence);
 
-enum class Type : std::uint8_t { Unknown, RMC, GGA, GSA, VTG, GLL, GSV, GNS, ZDA };
+enum class Type : std::uint8_t { Unknown, RMC, GGA, GSA, VTG, GLL, GSV, GNS, ZDA, GST };
 
 struct Id {
     std::array<char, 2> talker {}; // "GP", "GN", "GL", "GA", "GB", "BD", ...
@@ -175,9 +175,21 @@ struct Zda {
     std::optional<Date> date;
 };
 
+// Pseudorange error statistics: the receiver's own estimate of its error, as
+// standard deviations in metres. Fields are as sent; plausibility is judged
+// where they are used (NmeaQuality.cpp).
+struct Gst {
+    std::optional<TimeOfDay> time;
+    std::optional<double> rms; // of the pseudorange residuals
+    std::optional<double> latitudeSd;
+    std::optional<double> longitudeSd;
+    std::optional<double> altitudeSd;
+};
+Gst parseGst(const Fields& fields);
+
 struct Sentence {
     Id id;
-    std::variant<std::monostate, Rmc, Gga, Gsa, Vtg, Gll, Gsv, Gns, Zda> data;
+    std::variant<std::monostate, Rmc, Gga, Gsa, Vtg, Gll, Gsv, Gns, Zda, Gst> data;
     // The time of day the sentence carries, if its type has one.
     std::optional<TimeOfDay> time() const;
 };

@@ -1,5 +1,7 @@
 #include "nomrel/NmeaReceiver.h"
 
+#include "nomrel/NmeaQuality.h"
+
 #include "nomrel/Sources.h"
 #include "platform/Error.h"
 
@@ -378,6 +380,7 @@ void NmeaReceiver::onFix(const nmea::Fix& fix)
         reading.hdop = *fix.hdop;
     reading.fixQuality = fix.quality.value_or(1);
     reading.fixMode = fix.mode;
+    reading.accuracy = nmea::horizontalAccuracy(fix);
     reading.locked = true;
     reading.source = QStringLiteral("COM%1").arg(mPort);
     mReading = reading;
@@ -393,6 +396,7 @@ gps::Reading NmeaReceiver::CurrentReading() const
 {
     gps::Reading reading = mReading;
     reading.locked = ValidReading();
+    reading.fixAge = reading.gmt.isValid() ? static_cast<double>(now() - mLastFixMs) / 1000.0 : 0.0;
     return reading;
 }
 

@@ -1,5 +1,7 @@
 #include "nomrel/NmeaStream.h"
 
+#include "nomrel/NmeaQuality.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -31,7 +33,7 @@ void FixAssembler::push(const Sentence& sentence)
         } else if (*mCycle.fix.time != *time) {
             // A new cycle begins; learn which sentence closes a cycle.
             if (!mCycle.emitted) {
-                if (mLastKey && mCandidate && *mCandidate == *mLastKey)
+                if (mLastKey && mCandidate && *mCandidate == *mLastKey && !notEnder(*mLastKey))
                     mEnder = mLastKey;
                 else
                     mEnder.reset();
@@ -40,6 +42,13 @@ void FixAssembler::push(const Sentence& sentence)
             finishCycle();
             startCycle(*time);
         }
+    }
+    if (mCycle.emitted && mEnder) {
+        // The cycle was given out too early: what comes now is lost to it, but
+        // from the next cycle on each waits for its last sentence.
+        if (mNotEnderCount < static_cast<int>(mNotEnders.size()))
+            mNotEnders[static_cast<std::size_t>(mNotEnderCount++)] = *mEnder;
+        mEnder.reset();
     }
 
     apply(sentence);
@@ -55,6 +64,14 @@ void FixAssembler::push(const Sentence& sentence)
     }
 }
 
+bool FixAssembler::notEnder(const Key& key) const
+{
+    for (int i = 0; i < mNotEnderCount; ++i)
+        if (mNotEnders[static_cast<std::size_t>(i)] == key)
+            return true;
+    return false;
+}
+
 void FixAssembler::flush()
 {
     finishCycle();
@@ -68,6 +85,8 @@ void FixAssembler::reset()
     mLastKey.reset();
     mCandidate.reset();
     mEnder.reset();
+    mNotEnders = {};
+    mNotEnderCount = 0;
     mDate.reset();
     mDateTimeMs = 0;
     mLastMode = 1;
@@ -112,7 +131,11 @@ void FixAssembler::apply(const Sentence& sentence)
             fix.position = s->position;
         if (s->quality)
             fix.quality = s->quality;
-        if (s->satellites)
+        // "00" satellites beside a fix is a receiver not counting (the GNS
+        // or GSA of the cycle may say how many); it never hides their count.
+        if (s->satellites == 0)
+            mCycle.ggaNoSatellites = true;
+        else if (s->satellites)
             fix.satellitesUsed = s->satellites;
         if (s->hdop)
             fix.hdop = s->hdop;
@@ -164,6 +187,10 @@ void FixAssembler::apply(const Sentence& sentence)
     } else if (const auto* s = std::get_if<Zda>(&sentence.data)) {
         if (s->date)
             setDate(*s->date, s->time);
+    } else if (const auto* s = std::get_if<Gst>(&sentence.data)) {
+        // A GST of another epoch says nothing about this one.
+        if (!s->time || !fix.time || *s->time == *fix.time)
+            applyGst(fix, *s);
     }
 }
 
@@ -183,7 +210,8 @@ Fix FixAssembler::resolve()
 
     const bool voided = c.rmcStatus == 'V' || c.gllStatus == 'V';
     // A quality above 0 with no satellites used says nothing either way.
-    const bool fixQuality = (fix.quality && *fix.quality > 0 && fix.satellitesUsed != 0) || c.gnsFix;
+    const bool fixQuality
+        = (fix.quality && *fix.quality > 0 && (!c.ggaNoSatellites || fix.satellitesUsed.value_or(0) > 0)) || c.gnsFix;
     const bool noFixQuality = (fix.quality && *fix.quality == 0) || (!fix.quality && c.gnsNoFix);
     // A GGA with a fix and an altitude is a 3D fix even where the GSA says 2D
     // (receivers that send GSA for one system only); a GSA can raise a GGA
@@ -204,6 +232,8 @@ Fix FixAssembler::resolve()
 
     if (!fix.satellitesUsed && c.gsaSeen)
         fix.satellitesUsed = c.gsaSatellites;
+    if (!fix.satellitesUsed && c.ggaNoSatellites)
+        fix.satellitesUsed = 0;
     if (!fix.hdop)
         fix.hdop = c.gsaHdop;
     int inView = 0;

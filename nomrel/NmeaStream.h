@@ -99,6 +99,9 @@ struct Fix {
     std::optional<int> satellitesUsed;
     std::optional<int> satellitesInView;
     std::optional<double> hdop;
+    // The receiver's error estimate (GST) of this cycle, metres, one sigma.
+    std::optional<double> latitudeSd;
+    std::optional<double> longitudeSd;
     int mode = 1; // 1 no fix (or nothing said about one), 2 2D, 3 3D
     bool valid = false; // a usable fix with a position
     bool statusKnown = false; // some sentence of the cycle said whether there is a fix
@@ -113,8 +116,10 @@ std::string isoTime(const Fix& fix);
 // One Fix per fix cycle. A cycle ends when a sentence brings a different time
 // of day. Once the same sentence has closed two cycles in a row, that sentence
 // ends the cycle at once, so the fix is not held back until the next cycle
-// begins. Sentences without a time (GSA, VTG, GSV) belong to the cycle they
-// arrive in.
+// begins; but a sentence that then still comes in the same cycle (a GSA after
+// the RMC) shows it is not the last one, and it is never taken as the end
+// again. Sentences without a time (GSA, VTG, GSV) and GST belong to the cycle
+// they arrive in.
 class FixAssembler
 {
 public:
@@ -151,6 +156,7 @@ private:
         int gsaSatellites = 0;
         bool gsaSeen = false;
         std::optional<double> gsaHdop;
+        bool ggaNoSatellites = false; // a GGA said "00" satellites
         bool emitted = false;
     };
 
@@ -164,6 +170,10 @@ private:
     std::optional<Key> mLastKey; // the last sentence of the current cycle
     std::optional<Key> mCandidate; // the sentence that closed the previous cycle
     std::optional<Key> mEnder; // confirmed: ends a cycle
+    // Sentences seen to come after the cycle had been ended by them.
+    std::array<Key, 4> mNotEnders {};
+    int mNotEnderCount = 0;
+    bool notEnder(const Key& key) const;
     std::optional<Date> mDate; // last known date
     int mDateTimeMs = 0; // the time of day it came with
     int mLastMode = 1; // of the last cycle that told whether there is a fix

@@ -3,6 +3,12 @@
 -- DIRECTION are numbers (degrees, metres per second, degrees true), LOCKED is a
 -- true/false value stored as 1/0. NAME holds the port the reading came from,
 -- OBSERVER_MONIKER the capturing client's identifier.
+-- The quality of each fix: ACCURACY_M the horizontal accuracy in metres at 95%
+-- confidence, FIX_AGE_S the fix's age in seconds when it was taken, SAMPLES how
+-- many readings an averaged capture kept (1 for a plain save) and SPREAD_M
+-- their spread in metres (Null for a plain save). TRACK_ID groups the events
+-- of one tracking run (Null for an event saved by hand). A database made
+-- before these columns existed gets them at start-up (EventStore.cpp).
 CREATE TABLE IF NOT EXISTS GPS_READINGS (
     GPS_READING_ID INTEGER PRIMARY KEY AUTOINCREMENT,
     GMT DATETIME NOT NULL,
@@ -14,7 +20,11 @@ CREATE TABLE IF NOT EXISTS GPS_READINGS (
     FIX_QUALITY INTEGER,
     SATELLITES INTEGER,
     HDOP DOUBLE,
-    LOCKED BOOLEAN NOT NULL
+    LOCKED BOOLEAN NOT NULL,
+    ACCURACY_M DOUBLE,
+    FIX_AGE_S DOUBLE,
+    SAMPLES INTEGER,
+    SPREAD_M DOUBLE
 );
 CREATE TABLE IF NOT EXISTS GEOCODED_EVENTS (
     GEOCODED_EVENT_ID INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -22,7 +32,8 @@ CREATE TABLE IF NOT EXISTS GEOCODED_EVENTS (
     OBSERVER_MONIKER TEXT,
     EVENT_TYPE_ID SMALLINT NOT NULL,
     GPS_READING_ID INTEGER NOT NULL REFERENCES GPS_READINGS (GPS_READING_ID),
-    NOTES TEXT NOT NULL DEFAULT ''
+    NOTES TEXT NOT NULL DEFAULT '',
+    TRACK_ID INTEGER
 );
 CREATE INDEX IF NOT EXISTS GEOCODED_EVENTS_BY_READING ON GEOCODED_EVENTS (GPS_READING_ID);
 CREATE VIEW IF NOT EXISTS GEOCODED_EVENTS_WITH_GPS_READINGS AS

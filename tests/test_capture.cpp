@@ -47,6 +47,19 @@ class TestCapture : public QObject
         return events;
     }
 
+    // Each event's run, numbered from 1 in the order the runs began; empty for none.
+    QStringList tracks() const
+    {
+        QStringList runs;
+        auto c = db::Connection::openFile(mFolder->eventDatabase(), db::Connection::Mode::ReadOnly);
+        for (auto r
+             = c.open(QStringLiteral("SELECT (SELECT COUNT(DISTINCT T.TRACK_ID) FROM GEOCODED_EVENTS T WHERE "
+                                     "T.TRACK_ID <= E.TRACK_ID) FROM GEOCODED_EVENTS E ORDER BY GEOCODED_EVENT_ID"));
+             !r.eof(); r.moveNext())
+            runs << (r.field(0).toInt32() == 0 ? QString() : r.field(0).toString());
+        return runs;
+    }
+
     QList<bool> state() const
     {
         return {mWindow->TrackingTimer.isActive(), mWindow->btnSave->isEnabled(),
@@ -172,9 +185,14 @@ private slots:
         QCOMPARE(saved().size(), 3);
         QCOMPARE(mFolder->beeps(), 5);
 
+        // Each run has its own track; a save by hand has none.
+        choose(1, 13);
+        mWindow->btnStopAuto->click();
+        mWindow->btnAuto->click();
+        QCOMPARE(tracks(), (QStringList {QString(), "1", "1", "2"}));
         mWindow->close();
         QVERIFY(!mWindow->TrackingTimer.isActive());
-        QCOMPARE(saved().size(), 3);
+        QCOMPARE(saved().size(), 4);
     }
 
     // No stored setting ends the program: a row that is missing or a value that cannot be used

@@ -346,6 +346,53 @@ private slots:
         made.reset();
         QVERIFY(window.isNull());
     }
+
+    // Satellites, HDOP and accuracy of each reading, from a log replayed on a pseudo-terminal: a
+    // receiver whose GSA follows the RMC that seemed to end its cycles, then one whose GGA says
+    // "00" satellites beside a GNS that counts 11, with its GST given, absurd, missing.
+    void qualityOfReplayedCycles()
+    {
+        QList<QByteArray> log;
+        const QByteArray rmc = ",A,5724.7500,N,00611.7600,W,0.5,45.0,061226,,,A";
+        for (int second = 0; second < 5; ++second) {
+            const QByteArray t = "0458" + QByteArray::number(50 + second) + ".000";
+            log << "$GPRMC," + t + rmc;
+            if (second >= 2)
+                log << "$GPGSA,A,3,09,05,14,26,,,,,,,,,2.9,2.2,1.9";
+        }
+        const QList<QByteArray> gsts = {"1.2,2.0,1.0,45.0,1.2,1.6,3.1", "1.2,2.0,1.0,45.0,-1.2,1.6,3.1",
+            "1.2,2.0,1.0,45.0,1e9,1.6,3.1", "1.2,2.0,1.0,45.0,,1.6,3.1"};
+        for (int second = 0; second < 5; ++second) {
+            const QByteArray t = "0459" + QByteArray::number(second).rightJustified(2, '0') + ".000";
+            log << "$GNGNS," + t + ",5724.7500,N,00611.7600,W,NDD,11,1.3,168.9,52.1,,"
+                << "$GNGGA," + t + ",5724.7500,N,00611.7600,W,2,00,1.3,168.9,M,52.1,M,,"
+                << "$GNGSA,A,3,01,02,03,04,05,06,,,,,,,2.0,1.3,1.5"
+                << "$GNGSA,A,3,65,66,67,68,69,,,,,,,,2.0,1.3,1.5"
+                << "$GNRMC," + t + rmc;
+            if (second < gsts.size())
+                log << "$GNGST," + t + "," + gsts[second];
+        }
+        QFile file(this->file(QStringLiteral("quality.nmea")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines(log)) > 0);
+        file.close();
+        ToolProcess feeder(QStringLiteral(NOMREL_TOOL),
+            {"replay", "--rate", "20", "--folder", mFolder->path(), "--port", "1", file.fileName()});
+        QVERIFY(feeder.firstLine().contains(QLatin1String("linked as")));
+        auto receiver = makeReceiver();
+        QSignalSpy readings(receiver.get(), &NmeaReceiver::NewReading);
+        receiver->Start();
+        QTRY_VERIFY_WITH_TIMEOUT(readings.count() >= 9, kPatience);
+        QStringList seen;
+        for (const auto& arguments : readings) {
+            const auto reading = arguments.at(0).value<gps::Reading>();
+            seen << QString::asprintf("%d %.1f ", reading.satellitesUsed, reading.hdop)
+                    + (reading.accuracy ? QString::number(*reading.accuracy, 'f', 2) : QStringLiteral("-"));
+        }
+        // RMC alone: no HDOP, no accuracy; from HDOP 2.2 at 3 m; from GST, or HDOP 1.3 at 1 m (DGPS).
+        QCOMPARE(seen.mid(0, 9),
+            (QStringList {"0 0.0 -", "0 0.0 -", "0 0.0 -", "4 2.2 11.42", "4 2.2 11.42", "11 1.3 3.46", "11 1.3 2.25",
+                "11 1.3 2.25", "11 1.3 2.25"}));
+    }
 };
 
 QTEST_MAIN(TestReceiver)

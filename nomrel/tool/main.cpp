@@ -6,6 +6,7 @@
 //   nomrel serve --port N [--rate HZ] [--loop] [FILE]
 //   nomrel --help | --version
 
+#include "nomrel/NmeaQuality.h"
 #include "nomrel/NmeaStream.h"
 #include "nomrel/tool/Feed.h"
 
@@ -86,6 +87,10 @@ void printFix(const nomrel::nmea::Fix& fix)
     }
     if (fix.hdop) {
         std::snprintf(buffer, sizeof buffer, "\"hdop\":%.2f", *fix.hdop);
+        add(buffer);
+    }
+    if (const auto accuracy = nomrel::nmea::horizontalAccuracy(fix)) {
+        std::snprintf(buffer, sizeof buffer, "\"accuracy\":%.2f", *accuracy);
         add(buffer);
     }
     std::snprintf(buffer, sizeof buffer, "\"mode\":%d,\"valid\":%s", fix.mode, fix.valid ? "true" : "false");
