@@ -1,5 +1,7 @@
 #include "listener/http_server.h"
 
+#include "listener/office_web.h"
+
 #include <QDateTime>
 
 #include <arpa/inet.h>
@@ -49,6 +51,8 @@ struct Exchange {
     std::size_t reserved = 0; // of the server's body budget
     Outcome outcome;
     Conn* conn = nullptr;
+    bool web = false; // a request of the office's pages
+    WebAnswer webAnswer;
 };
 
 // The path as the client sent it (not unescaped), and never with a blank or
@@ -83,6 +87,7 @@ QByteArray addressText(const sockaddr* address)
 struct HttpServer::Impl {
     ServerOptions options;
     Sink* sink;
+    OfficeWeb* office = nullptr;
     std::function<void(const QString&)> log;
     MHD_Daemon* daemon = nullptr;
 
@@ -159,8 +164,66 @@ struct HttpServer::Impl {
         return MHD_YES;
     }
 
+    MHD_Result beginWeb(MHD_Connection* connection, Exchange* exchange)
+    {
+        exchange->web = true;
+        if (exchange->method != MHD_HTTP_METHOD_POST)
+            return MHD_YES;
+        const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+        bool ok = false;
+        const qulonglong bytes = QByteArray(length).toULongLong(&ok);
+        if (!ok || MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING))
+            return answer(connection, exchange, MHD_HTTP_LENGTH_REQUIRED,
+                QStringLiteral("A POST needs a Content-Length header."));
+        if (bytes > static_cast<qulonglong>(OfficeWeb::kMaxBody))
+            return answer(connection, exchange, MHD_HTTP_CONTENT_TOO_LARGE,
+                QStringLiteral("The body is larger than %1 bytes.").arg(OfficeWeb::kMaxBody));
+        return MHD_YES;
+    }
+
+    MHD_Result finishWeb(MHD_Connection* connection, Exchange* exchange)
+    {
+        exchange->conn->receiving = false;
+        WebRequest request;
+        request.method = exchange->method;
+        request.path = exchange->path;
+        request.address = exchange->conn->address;
+        request.body = exchange->body;
+        request.cookie = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_COOKIE);
+        MHD_get_connection_values(
+            connection, MHD_GET_ARGUMENT_KIND,
+            [](void* query, MHD_ValueKind, const char* key, const char* value) {
+                const auto decoded = [](const char* text) {
+                    QByteArray raw(text ? text : "");
+                    return QByteArray::fromPercentEncoding(raw.replace('+', ' '));
+                };
+                static_cast<QList<QPair<QByteArray, QByteArray>>*>(query)->push_back({decoded(key), decoded(value)});
+                return MHD_YES;
+            },
+            &request.query);
+        exchange->stage = Exchange::Stage::Waiting;
+        MHD_suspend_connection(connection);
+        office->serve(connection, std::move(request), [connection, exchange](WebAnswer answer) {
+            exchange->webAnswer = std::move(answer);
+            exchange->stage = Exchange::Stage::Ready;
+            MHD_resume_connection(connection);
+        });
+        return MHD_YES;
+    }
+
+    MHD_Result answerWeb(MHD_Connection* connection, Exchange* exchange)
+    {
+        log(QStringLiteral("%1 %2 %3 %4")
+                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), QString::fromLatin1(exchange->method),
+                    QString::fromLatin1(exchange->path))
+                .arg(exchange->webAnswer.status));
+        return static_cast<MHD_Result>(OfficeWeb::queue(connection, exchange->webAnswer));
+    }
+
     MHD_Result finish(MHD_Connection* connection, Exchange* exchange)
     {
+        if (exchange->web)
+            return finishWeb(connection, exchange);
         exchange->conn->receiving = false; // the whole request is in: its deadline is met
         QString reason;
         std::optional<Event> event = parseEvent(exchange->body, &reason);
@@ -203,6 +266,8 @@ struct HttpServer::Impl {
             exchange->path = cleanPath(url);
             exchange->conn = static_cast<Conn*>(
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+            if (self->office && self->options.answerStatus == 0 && OfficeWeb::wants(exchange->method, exchange->path))
+                return self->beginWeb(connection, exchange);
             return self->begin(connection, exchange);
         }
         if (*uploadSize > 0) {
@@ -218,6 +283,8 @@ struct HttpServer::Impl {
             return self->answer(
                 connection, exchange, self->options.answerStatus, QStringLiteral("Fixed answer of this listener."));
         case Exchange::Stage::Ready:
+            if (exchange->web)
+                return self->answerWeb(connection, exchange);
             return self->answer(connection, exchange, exchange->outcome.status, exchange->outcome.text);
         case Exchange::Stage::Waiting:
             break;
@@ -295,6 +362,8 @@ HttpServer::HttpServer(const ServerOptions& options, Sink* sink, std::function<v
 }
 
 HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::setOffice(OfficeWeb* office) { mImpl->office = office; }
 
 bool HttpServer::start(QString* error)
 {

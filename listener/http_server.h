@@ -28,6 +28,8 @@ struct MHD_Daemon;
 namespace listener
 {
 
+class OfficeWeb;
+
 struct ServerOptions {
     QByteArray bindAddress = "127.0.0.1"; // IPv4 or IPv6
     std::uint16_t port = 80; // 0: any free port
@@ -50,6 +52,9 @@ public:
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
+
+    // The office's pages and API, served beside the posts (before start).
+    void setOffice(OfficeWeb* office);
 
     bool start(QString* error);
     std::uint16_t port() const;

@@ -6,10 +6,14 @@
 
 #include "listener/file_sink.h"
 #include "listener/http_server.h"
+#include "listener/office_users.h"
+#include "listener/office_web.h"
 #include "listener/pg_sink.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <libpq-fe.h>
 
@@ -126,8 +130,28 @@ int main(int argc, char* argv[])
         QStringLiteral("Connections open at once from one client address; 0 for no cap (default %1).")
             .arg(options.maxConnectionsPerAddress),
         QStringLiteral("N"), QString::number(options.maxConnectionsPerAddress));
+    const QCommandLineOption tilesOption(QStringLiteral("tiles"),
+        QStringLiteral("The office map's basemap from an online tile server, e.g. "
+                       "https://tile.example.org/{z}/{x}/{y}.png ({s} for its subdomains)."),
+        QStringLiteral("URL-TEMPLATE"));
+    const QCommandLineOption attributionOption(QStringLiteral("tiles-attribution"),
+        QStringLiteral("The text the office map shows for the basemap's source."), QStringLiteral("TEXT"));
+    const QCommandLineOption mbtilesOption(QStringLiteral("mbtiles"),
+        QStringLiteral("The office map's basemap from an offline raster MBTiles file, served as /tiles/{z}/{x}/{y}."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption iconsOption(QStringLiteral("icons"),
+        QStringLiteral("The event types' icons for the office map (default: Icons/ beside --catalogue)."),
+        QStringLiteral("FOLDER"));
+    const QCommandLineOption clusterOption(QStringLiteral("cluster-above"),
+        QStringLiteral("The office API clusters on the server when more events than this match (default 5000)."),
+        QStringLiteral("N"), QStringLiteral("5000"));
     parser.addOptions({portOption, bindOption, outOption, pgOption, catalogueOption, maxBodyOption, statusOption,
-        threadsOption, idleOption, deadlineOption, connectionsOption, perAddressOption});
+        threadsOption, idleOption, deadlineOption, connectionsOption, perAddressOption, tilesOption, attributionOption,
+        mbtilesOption, iconsOption, clusterOption});
+    parser.addPositionalArgument(QStringLiteral("users"),
+        QStringLiteral("users add NAME | users list | users remove NAME: the office's users (with --pg); add asks "
+                       "for the password, or reads it from standard input."),
+        QStringLiteral("[users ...]"));
     // A wrong command line is status 2, as for every Zepta program.
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText() + QLatin1Char('\n') + parser.helpText());
@@ -135,6 +159,13 @@ int main(int argc, char* argv[])
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+
+    const QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty()) {
+        if (positional.first() != QLatin1String("users"))
+            return fail(QStringLiteral("unknown command %1").arg(positional.first()));
+        return listener::runUsersCommand(positional.mid(1), parser.value(pgOption).toUtf8(), stdin, stdout, stderr);
+    }
 
     qlonglong number = 0;
     if (!parseNumber(parser.value(portOption), 0, 65535, &number))
@@ -213,9 +244,29 @@ int main(int argc, char* argv[])
         sink = listener::FileSink::standardOutput();
     }
 
+    listener::OfficeOptions office;
+    if (parser.isSet(pgOption))
+        office.conninfo = parser.value(pgOption).toUtf8();
+    office.tilesTemplate = parser.value(tilesOption);
+    office.tilesAttribution = parser.value(attributionOption);
+    office.mbtilesPath = parser.value(mbtilesOption);
+    if (parser.isSet(tilesOption) && parser.isSet(mbtilesOption))
+        return fail(QStringLiteral("give --tiles or --mbtiles, not both"));
+    office.iconsFolder = parser.isSet(iconsOption) ? parser.value(iconsOption)
+        : parser.isSet(catalogueOption)
+        ? QFileInfo(parser.value(catalogueOption)).dir().filePath(QStringLiteral("Icons"))
+        : QString();
+    if (!parseNumber(parser.value(clusterOption), 1, 1000000, &number))
+        return fail(QStringLiteral("--cluster-above must be a number from 1 to 1000000"));
+    office.clusterAbove = static_cast<int>(number);
+    listener::OfficeWeb web(office, logLine);
+    if (!web.start(&error))
+        return fail(error);
+
     if (sink)
         sink->start();
     listener::HttpServer server(options, sink.get(), logLine);
+    server.setOffice(&web);
     if (!server.start(&error)) {
         if (sink)
             sink->stop();
@@ -230,6 +281,7 @@ int main(int argc, char* argv[])
     // Finish what is queued (answering it), then close the connections.
     if (sink)
         sink->stop();
+    web.stop();
     server.stop();
     return 0;
 }

@@ -1,0 +1,485 @@
+// The office map: events, crews and tracks from the listener's API, live
+// updates from its event stream. Every text that comes from the database is
+// put in the page with textContent, never parsed as HTML.
+'use strict';
+
+const STALE_MINUTES = 15;
+const FIX_KINDS = ['no fix', 'GPS', 'DGPS', 'PPS', 'RTK fixed', 'RTK float', 'estimated', 'manual', 'simulation'];
+
+const state = {
+  config: {},
+  types: new Map(), // id -> {name, icon}
+  crews: new Map(), // name -> {data, marker, item}
+  markers: new Map(), // event id -> marker
+  tracks: new Map(), // crew -> polyline (the latest run)
+  since: null, // seconds, the filter's start
+  until: null,
+  loadSerial: 0,
+  clustered: false,
+  snapshot: null, // which transactions the last load saw
+  loading: 0, // loads under way: live messages wait for them
+  waiting: [],
+  liveSeen: false,
+};
+
+function el(tag, className, text) {
+  const node = document.createElement(tag);
+  if (className) node.className = className;
+  if (text !== undefined && text !== null) node.textContent = String(text);
+  return node;
+}
+
+function showStatus(message) {
+  const box = document.getElementById('status');
+  box.textContent = message || '';
+  box.hidden = !message;
+}
+
+async function api(path, params) {
+  const query = new URLSearchParams();
+  for (const [key, value] of Object.entries(params || {}))
+    if (value !== null && value !== undefined && value !== '') query.set(key, value);
+  const url = path + (query.toString() ? '?' + query : '');
+  const answer = await fetch(url, { credentials: 'same-origin', cache: 'no-store' });
+  if (answer.status === 401) {
+    window.location.assign('/login');
+    throw new Error('not logged in');
+  }
+  if (answer.status === 503) {
+    showStatus('database unavailable, retrying');
+    throw new Error('database unavailable');
+  }
+  if (!answer.ok) throw new Error((await answer.json()).error || answer.statusText);
+  return answer.json();
+}
+
+// ---- map ----
+const map = L.map('map', { attributionControl: false, worldCopyJump: true, maxZoom: 19 });
+map.setView([20, 0], 2);
+const eventLayer = window.L.markerClusterGroup
+  ? L.markerClusterGroup({ chunkedLoading: true, showCoverageOnHover: false, iconCreateFunction: clusterIcon })
+  : L.layerGroup();
+const serverClusters = L.layerGroup();
+const trackLayer = L.layerGroup();
+const crewLayer = L.layerGroup();
+const graticule = L.layerGroup();
+trackLayer.addTo(map);
+eventLayer.addTo(map);
+serverClusters.addTo(map);
+crewLayer.addTo(map);
+
+function clusterIcon(count) {
+  const n = typeof count === 'number' ? count : count.getChildCount();
+  const size = n < 10 ? 30 : n < 100 ? 36 : n < 1000 ? 42 : 50;
+  const box = el('div', 'event-cluster');
+  box.style.width = box.style.height = size + 'px';
+  const label = el('span', null, n);
+  label.style.marginTop = (size / 2 - 9) + 'px';
+  box.appendChild(label);
+  return L.divIcon({ html: box, className: 'event-cluster-icon', iconSize: [size, size] });
+}
+
+const Attribution = L.Control.extend({
+  options: { position: 'bottomright' },
+  onAdd() { return el('div', 'attribution', this.options.text); },
+});
+
+function drawGraticule() {
+  graticule.clearLayers();
+  const b = map.getBounds();
+  const span = Math.max(b.getNorth() - b.getSouth(), 1e-6);
+  const steps = [30, 10, 5, 2, 1, 0.5, 0.2, 0.1, 0.05, 0.02, 0.01, 0.005, 0.002, 0.001];
+  const step = steps.find(s => span / s >= 3) || steps[steps.length - 1];
+  const style = { color: '#9aa9b4', weight: 1, interactive: false };
+  const west = Math.floor(b.getWest() / step) * step, east = b.getEast();
+  const south = Math.max(-85, Math.floor(b.getSouth() / step) * step), north = Math.min(85, b.getNorth());
+  for (let x = west; x <= east; x += step) graticule.addLayer(L.polyline([[south, x], [north, x]], style));
+  for (let y = south; y <= north; y += step) graticule.addLayer(L.polyline([[y, west], [y, east]], style));
+}
+
+// ---- popups ----
+function formatTime(text) {
+  if (!text) return '';
+  const time = new Date(text);
+  if (isNaN(time)) return String(text);
+  return time.toISOString().replace('.000Z', 'Z').replace('T', ' ') + ' UTC\n' + time.toLocaleString() + ' (local)';
+}
+
+function popupFor(p) {
+  const table = el('table', 'popup-table');
+  const row = (label, value) => {
+    if (value === null || value === undefined || value === '') return;
+    const tr = el('tr');
+    tr.appendChild(el('th', null, label));
+    const td = el('td', label === 'Notes' ? 'popup-notes' : null, value);
+    tr.appendChild(td);
+    table.appendChild(tr);
+  };
+  row('Type', p.type_name || (p.event_type_id !== null ? 'type ' + p.event_type_id : ''));
+  row('Crew', p.crew_name);
+  row('Client id', p.client_id);
+  row('Time', formatTime(p.time));
+  row('Notes', p.notes);
+  row('Fix', p.fix_quality !== null && p.fix_quality !== undefined ? (FIX_KINDS[p.fix_quality] || String(p.fix_quality)) : '');
+  row('Satellites', p.satellites);
+  row('HDOP', p.hdop);
+  const accuracy = p.accuracy_m !== undefined ? p.accuracy_m : p.accuracy;
+  row('Accuracy', accuracy !== null && accuracy !== undefined ? '±' + Number(accuracy).toFixed(1) + ' m' : '');
+  return table;
+}
+
+function markerFor(feature) {
+  const p = feature.properties;
+  const [lon, lat] = feature.geometry.coordinates;
+  const icon = L.icon({
+    iconUrl: '/icons/' + encodeURIComponent(p.icon || 'not_found.ico'),
+    iconSize: [24, 24], iconAnchor: [12, 12], popupAnchor: [0, -12],
+  });
+  const marker = L.marker([lat, lon], { icon, title: p.type_name || '' });
+  marker.bindPopup(() => popupFor(p), { maxWidth: 340 });
+  marker.feature = feature;
+  return marker;
+}
+
+// ---- filters ----
+function localMidnight() {
+  const now = new Date();
+  return new Date(now.getFullYear(), now.getMonth(), now.getDate());
+}
+
+function toInputValue(date) {
+  const pad = n => String(n).padStart(2, '0');
+  return date.getFullYear() + '-' + pad(date.getMonth() + 1) + '-' + pad(date.getDate()) + 'T' +
+    pad(date.getHours()) + ':' + pad(date.getMinutes());
+}
+
+function readFilters() {
+  const from = document.getElementById('filter-from').value;
+  const to = document.getElementById('filter-to').value;
+  state.since = from ? new Date(from).getTime() / 1000 : null;
+  state.until = to ? new Date(to).getTime() / 1000 : null;
+  return {
+    crew: document.getElementById('filter-crew').value,
+    type: document.getElementById('filter-type').value,
+    since: state.since, until: state.until,
+  };
+}
+
+function matches(p, filters) {
+  if (filters.crew && p.crew_name !== filters.crew) return false;
+  if (filters.type && String(p.event_type_id) !== filters.type) return false;
+  const t = new Date(p.time).getTime() / 1000;
+  if (filters.since !== null && t < filters.since) return false;
+  if (filters.until !== null && t >= filters.until) return false;
+  return true;
+}
+
+function viewBox() {
+  const b = map.getBounds().pad(0.2);
+  const clamp = (v, m) => Math.max(-m, Math.min(m, v));
+  return [clamp(b.getWest(), 180), clamp(b.getSouth(), 90), clamp(b.getEast(), 180), clamp(b.getNorth(), 90)]
+    .map(v => v.toFixed(6)).join(',');
+}
+
+// ---- loading ----
+// PostgreSQL's snapshot text "xmin:xmax:id,id": whether a transaction's rows were seen.
+function parseSnapshot(text) {
+  if (!text) return null;
+  const [xmin, xmax, running] = text.split(':');
+  return { xmin: BigInt(xmin), xmax: BigInt(xmax), running: new Set((running || '').split(',').filter(Boolean)) };
+}
+
+function seenBy(snapshot, xid) {
+  if (!snapshot || xid === undefined) return false;
+  const id = BigInt(xid);
+  return id < snapshot.xmin || (id < snapshot.xmax && !snapshot.running.has(String(id)));
+}
+
+async function loadEvents() {
+  const serial = ++state.loadSerial;
+  state.loading += 1;
+  try {
+    await loadEventsNow(serial);
+  } finally {
+    state.loading -= 1;
+    if (!state.loading) {
+      const waiting = state.waiting;
+      state.waiting = [];
+      waiting.forEach(addLive);
+    }
+  }
+}
+
+async function loadEventsNow(serial) {
+  const filters = readFilters();
+  const params = { ...filters, bbox: viewBox() };
+  let page = await api('/api/events', params);
+  if (serial !== state.loadSerial) return;
+  const markers = [];
+  serverClusters.clearLayers();
+  state.clustered = page.clustered;
+  state.snapshot = parseSnapshot(page.snapshot);
+  if (page.clustered) {
+    for (const f of page.features) {
+      const [lon, lat] = f.geometry.coordinates;
+      const m = L.marker([lat, lon], { icon: clusterIcon(f.properties.count) });
+      m.on('click', () => map.setView([lat, lon], Math.min(map.getZoom() + 2, map.getMaxZoom())));
+      serverClusters.addLayer(m);
+    }
+  } else {
+    for (;;) {
+      for (const f of page.features) markers.push(markerFor(f));
+      if (page.next === null || page.next === undefined) break;
+      page = await api('/api/events', { ...params, after: page.next });
+      if (serial !== state.loadSerial) return;
+    }
+  }
+  eventLayer.clearLayers();
+  state.markers.clear();
+  for (const m of markers) state.markers.set(m.feature.id, m);
+  if (eventLayer.addLayers) eventLayer.addLayers(markers); else markers.forEach(m => eventLayer.addLayer(m));
+  const total = page.clustered ? page.features.reduce((n, f) => n + f.properties.count, 0) : markers.length;
+  document.documentElement.dataset.loads = String(serial);
+  document.getElementById('summary').textContent =
+    total + ' event' + (total === 1 ? '' : 's') + ' in view' + (page.clustered ? ' (grouped by the listener)' : '');
+}
+
+async function loadTracks() {
+  const filters = readFilters();
+  const lines = await api('/api/tracks', { bbox: viewBox(), since: filters.since, until: filters.until,
+    crew: filters.crew, type: filters.type });
+  trackLayer.clearLayers();
+  state.tracks.clear();
+  for (const f of lines.features) {
+    if (!f.geometry || f.geometry.type !== 'LineString') continue;
+    const line = L.polyline(f.geometry.coordinates.map(([x, y]) => [y, x]),
+      { color: '#1565c0', weight: 3, opacity: 0.6, interactive: false });
+    trackLayer.addLayer(line);
+    state.tracks.set(f.properties.crew, line);
+  }
+}
+
+function minutesAgo(time) {
+  return Math.max(0, Math.floor((Date.now() - new Date(time).getTime()) / 60000));
+}
+
+function seenText(time) {
+  const m = minutesAgo(time);
+  return m < 1 ? 'last seen just now' : 'last seen ' + m + ' min ago';
+}
+
+function renderCrew(name) {
+  const crew = state.crews.get(name);
+  const d = crew.data;
+  const stale = minutesAgo(d.last_seen) >= STALE_MINUTES;
+  if (!crew.marker) {
+    const box = el('div');
+    box.appendChild(el('span', 'name', name));
+    box.appendChild(el('span', 'seen'));
+    crew.label = box;
+    crew.marker = L.marker([d.lat, d.lon], {
+      icon: L.divIcon({ html: box, className: 'crew-marker', iconSize: null, iconAnchor: [-8, 10] }),
+      zIndexOffset: 1000, title: name,
+    });
+    crew.marker.on('click', () => zoomTo(name));
+    crewLayer.addLayer(crew.marker);
+  } else {
+    crew.marker.setLatLng([d.lat, d.lon]);
+  }
+  const element = crew.marker.getElement();
+  crew.label.lastChild.textContent = seenText(d.last_seen);
+  if (element) {
+    element.classList.toggle('stale', stale);
+    element.dataset.event = d.event_id || '';
+  }
+  if (!crew.item) {
+    crew.item = el('li');
+    crew.item.appendChild(el('span', 'name', name));
+    crew.item.appendChild(el('span', 'seen'));
+    crew.item.appendChild(el('span', 'count'));
+    crew.item.addEventListener('click', () => zoomTo(name));
+  }
+  crew.item.classList.toggle('stale', stale);
+  crew.item.children[1].textContent = seenText(d.last_seen).replace('last seen ', '');
+  crew.item.children[2].textContent = d.today + ' today';
+}
+
+function renderCrewList() {
+  const list = document.getElementById('crews');
+  const names = [...state.crews.keys()].sort((a, b) => a.localeCompare(b));
+  list.replaceChildren(...names.map(n => state.crews.get(n).item));
+  document.getElementById('crew-count').textContent = '(' + names.length + ')';
+  const select = document.getElementById('filter-crew');
+  const chosen = select.value;
+  select.replaceChildren(el('option', null, 'All crews'), ...names.map(n => {
+    const option = el('option', null, n);
+    option.value = n;
+    return option;
+  }));
+  select.firstChild.value = '';
+  select.value = chosen;
+}
+
+function zoomTo(name) {
+  const crew = state.crews.get(name);
+  if (crew) map.setView([crew.data.lat, crew.data.lon], Math.max(map.getZoom(), 15));
+}
+
+async function loadCrews() {
+  const answer = await api('/api/crews', { since: localMidnight().getTime() / 1000 });
+  const names = new Set();
+  for (const data of answer.crews) {
+    names.add(data.crew);
+    const crew = state.crews.get(data.crew) || {};
+    crew.data = data;
+    state.crews.set(data.crew, crew);
+    renderCrew(data.crew);
+  }
+  for (const [name, crew] of state.crews)
+    if (!names.has(name)) {
+      crewLayer.removeLayer(crew.marker);
+      state.crews.delete(name);
+    }
+  renderCrewList();
+  return answer.extent;
+}
+
+async function loadTypes() {
+  const answer = await api('/api/types');
+  const select = document.getElementById('filter-type');
+  for (const t of answer.types) {
+    state.types.set(t.id, t);
+    const option = el('option', null, t.name);
+    option.value = String(t.id);
+    select.appendChild(option);
+  }
+}
+
+async function reload() {
+  try {
+    await Promise.all([loadEvents(), loadTracks(), loadCrews()]);
+    showStatus('');
+    if (!document.documentElement.dataset.readyMs)
+      document.documentElement.dataset.readyMs = String(Math.round(performance.now()));
+    document.documentElement.dataset.state = 'ready';
+  } catch (error) {
+    if (String(error.message) === 'database unavailable') setTimeout(reload, 2000);
+  }
+}
+
+// ---- live ----
+// One transaction's events from the live feed: {xid, features}.
+function addLive(message) {
+  if (state.loading) {
+    state.waiting.push(message);
+    return;
+  }
+  const features = message.features;
+  // Grouped by the listener: the groups already count what the load saw.
+  const counted = state.clustered && seenBy(state.snapshot, message.xid);
+  const filters = readFilters();
+  const fresh = [];
+  let crewsChanged = false;
+  const midnight = localMidnight().getTime();
+  for (const f of features) {
+    const p = f.properties;
+    const name = p.crew_name;
+    let crew = state.crews.get(name);
+    if (!crew) {
+      crew = { data: { crew: name, today: 0 } };
+      state.crews.set(name, crew);
+      crewsChanged = true;
+    }
+    if (!crew.data.id || f.id > crew.data.id) {
+      Object.assign(crew.data, { id: f.id, event_id: p.event_id, lon: f.geometry.coordinates[0], lat: f.geometry.coordinates[1],
+        last_seen: p.received_at, time: p.time });
+    }
+    if (new Date(p.time).getTime() >= midnight && !state.markers.has(f.id)) crew.data.today += 1;
+    renderCrew(name);
+    if (counted || !matches(p, filters) || state.markers.has(f.id)) continue;
+    const marker = markerFor(f);
+    state.markers.set(f.id, marker);
+    fresh.push(marker);
+    const track = state.tracks.get(name);
+    if (track && (p.track_id === undefined || p.track_id !== null)) track.addLatLng(marker.getLatLng());
+  }
+  if (fresh.length) {
+    if (eventLayer.addLayers) eventLayer.addLayers(fresh); else fresh.forEach(m => eventLayer.addLayer(m));
+  }
+  if (crewsChanged) renderCrewList();
+}
+
+function openLive() {
+  const source = new EventSource('/api/live');
+  source.addEventListener('events', e => addLive(JSON.parse(e.data)));
+  source.addEventListener('status', e => {
+    const status = JSON.parse(e.data);
+    if (status.database === 'ok') {
+      if (document.getElementById('status').textContent) { showStatus(''); reload(); }
+    } else {
+      showStatus('database unavailable, retrying');
+    }
+  });
+  source.onopen = () => {
+    // A stream opened again may have missed events: read the view afresh.
+    if (state.liveSeen) reload();
+    state.liveSeen = true;
+  };
+  source.onerror = () => {
+    if (source.readyState === EventSource.CLOSED) {
+      // Refused (the database is down, or the session ended): try again.
+      showStatus('database unavailable, retrying');
+      setTimeout(() => { api('/api/config').then(openLive, () => setTimeout(openLive, 2000)); }, 2000);
+    }
+  };
+}
+
+// ---- start ----
+async function start() {
+  try {
+    state.config = await api('/api/config');
+  } catch (error) {
+    setTimeout(start, 2000);
+    return;
+  }
+  document.getElementById('user').textContent = state.config.user;
+  if (state.config.tiles) {
+    L.tileLayer(state.config.tiles, { minZoom: state.config.minZoom || 0, maxZoom: state.config.maxZoom || 19 }).addTo(map);
+    map.addControl(new Attribution({ text: state.config.attribution }));
+  } else {
+    graticule.addTo(map);
+    drawGraticule();
+    map.on('moveend', drawGraticule);
+    map.addControl(new Attribution({ text: 'No basemap: lines every few degrees of latitude and longitude' }));
+  }
+  document.getElementById('filter-from').value = toInputValue(localMidnight());
+  const refilter = () => reload();
+  for (const id of ['filter-crew', 'filter-type', 'filter-from', 'filter-to'])
+    document.getElementById(id).addEventListener('change', refilter);
+  document.getElementById('filter-today').addEventListener('click', () => {
+    document.getElementById('filter-from').value = toInputValue(localMidnight());
+    document.getElementById('filter-to').value = '';
+    reload();
+  });
+  let timer = null;
+  map.on('moveend', () => { clearTimeout(timer); timer = setTimeout(() => { loadEvents().catch(() => {}); loadTracks().catch(() => {}); }, 250); });
+  try { await loadTypes(); } catch (error) { /* the filter lists no types until the next start */ }
+  try {
+    const extent = await loadCrews();
+    if (extent) {
+      map.fitBounds([[extent[1], extent[0]], [extent[3], extent[2]]], { maxZoom: 16, animate: false, padding: [30, 30] });
+    } else {
+      const located = [...state.crews.values()].map(c => [c.data.lat, c.data.lon]);
+      if (located.length) map.fitBounds(L.latLngBounds(located).pad(0.2), { maxZoom: 14, animate: false });
+    }
+  } catch (error) { /* reload() below says why and tries again */ }
+  await reload();
+  openLive();
+  setInterval(() => { for (const name of state.crews.keys()) renderCrew(name); }, 30000);
+  setInterval(() => loadCrews().catch(() => {}), 60000);
+}
+
+// For the browser tests: what the page holds, and a way to read it afresh.
+window.__zepta = { map, markers: state.markers, eventLayer, reload };
+
+start();
