@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace Driver
 {
@@ -150,7 +151,9 @@ ExportFormat exportFormatFor(const QString& path, const QString& fileType);
 // Writes to a temporary file beside the target, put in its place when
 // complete; shows a progress window with Cancel for a long export; reports
 // the outcome in a message box.
-void Export_Events_To_File(const QString& path, ExportFormat format = ExportFormat::Text);
+// `only` (sorted event ids), when given, limits the export to those events.
+void Export_Events_To_File(
+    const QString& path, ExportFormat format = ExportFormat::Text, const std::vector<std::int64_t>* only = nullptr);
 std::int32_t Count_Saved_Events();
 void Delete_All_Events();
 

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -172,8 +173,9 @@ bool isOneOfOurDatabases(const QString& path)
 class SavedEvents
 {
 public:
-    explicit SavedEvents(bool withFix)
+    SavedEvents(bool withFix, const std::vector<std::int64_t>* only)
         : mConnection(eventDatabaseConnectionString(), db::Connection::Mode::ReadOnly)
+        , mOnly(only)
         , mWithFix(withFix)
         , mSql(withFix ? QStringLiteral("select V.*, R.ALTITUDE, R.FIX_QUALITY, R.SATELLITES, R.HDOP "
                                         "from GEOCODED_EVENTS_WITH_GPS_READINGS V "
@@ -187,6 +189,8 @@ public:
         mTotal = mConnection.open(QStringLiteral("select count(*) as EVENTS from GEOCODED_EVENTS_WITH_GPS_READINGS"))
                      .field(QStringLiteral("EVENTS"))
                      .toInt32();
+        if (mOnly)
+            mTotal = static_cast<std::int32_t>(mOnly->size());
         mRows.emplace(mConnection.open(mSql, {db::Value::integer(std::numeric_limits<std::int64_t>::min())}));
     }
 
@@ -200,7 +204,14 @@ public:
         if (mRows->eof())
             return false;
         const exporting::EventReader reader(*mRows, mWithFix);
+        const int idColumn = mRows->column(QStringLiteral("GEOCODED_EVENT_ID"));
         for (; !mRows->eof(); mRows->moveNext()) {
+            if (mOnly) {
+                // Events left out are not read, so none of them can fail the export.
+                mLast = mRows->field(idColumn).toInt32();
+                if (!std::binary_search(mOnly->begin(), mOnly->end(), mLast))
+                    continue;
+            }
             const exporting::Event event = reader.read(*mRows);
             write(event);
             mLast = event.id;
@@ -211,6 +222,7 @@ public:
 
 private:
     db::Connection mConnection;
+    const std::vector<std::int64_t>* mOnly;
     bool mWithFix;
     QString mSql;
     std::int32_t mTotal = 0;
@@ -260,7 +272,7 @@ ExportFormat exportFormatFor(const QString& path, const QString& fileType)
 
 // The events are opened before the target is touched; when they cannot be,
 // the text format leaves a file with its header line only.
-void Export_Events_To_File(const QString& path, ExportFormat format)
+void Export_Events_To_File(const QString& path, ExportFormat format, const std::vector<std::int64_t>* only)
 {
     const std::unique_ptr<exporting::Writer> writer = writerFor(format);
     std::int32_t count = 0;
@@ -272,7 +284,7 @@ void Export_Events_To_File(const QString& path, ExportFormat format)
         std::optional<SavedEvents> events;
         QString unreadable;
         try {
-            events.emplace(writer->withFix());
+            events.emplace(writer->withFix(), only);
         } catch (const ZeptaError& error) {
             unreadable = error.message();
         }
