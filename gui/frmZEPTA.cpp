@@ -229,8 +229,13 @@ void frmZEPTA::buildMenus()
         QKeySequence(Qt::CTRL | Qt::Key_D), &frmZEPTA::menu_DeleteData_Click);
     menu_Exit = addItem(menu_File, "menu_Exit", QStringLiteral("E&xit"), QKeySequence(Qt::CTRL | Qt::Key_X),
         &frmZEPTA::menu_Exit_Click);
-    // Beyond the six commands: the outbox, with no shortcut of its own.
-    menu_Outbox = menu_File->addAction(QStringLiteral("&Outbox..."));
+    // What we add beyond the six commands has a menu of its own, so File and
+    // Help keep exactly theirs.
+    menu_View = menuBar()->addMenu(QStringLiteral("&View"));
+    menu_View->setObjectName(QStringLiteral("menu_View"));
+    menu_Map = addItem(
+        menu_View, "menu_Map", QStringLiteral("&Map"), QKeySequence(Qt::CTRL | Qt::Key_M), &frmZEPTA::menu_Map_Click);
+    menu_Outbox = menu_View->addAction(QStringLiteral("&Outbox..."));
     menu_Outbox->setObjectName(QStringLiteral("menu_Outbox"));
     connect(menu_Outbox, &QAction::triggered, this, &frmZEPTA::menu_Outbox_Click);
     menu_Help = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -240,7 +245,7 @@ void frmZEPTA::buildMenus()
     menu_About = addItem(menu_Help, "menu_About", QStringLiteral("&About"), QKeySequence(Qt::CTRL | Qt::Key_A),
         &frmZEPTA::menu_About_Click);
     Notes->installEventFilter(new MenuShortcutsFirst(
-        {menu_Configure, menu_CopyData, menu_DeleteData, menu_Exit, menu_Contents, menu_About}, this));
+        {menu_Configure, menu_CopyData, menu_DeleteData, menu_Exit, menu_Contents, menu_About, menu_Map}, this));
 }
 
 void frmZEPTA::connectReceiver()

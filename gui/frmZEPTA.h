@@ -27,7 +27,7 @@ class EventIcon;
 //   frmZEPTA_Palette.cpp  Load_Current_Event_Category and the icon choice
 //   frmZEPTA_Capture.cpp  Capture_Current_Event, saving and tracking
 //   frmZEPTA_Commands.cpp the menu commands
-//   frmZEPTA_Outbox.cpp   the outbox of the XML storage mode
+//   frmZEPTA_Outbox.cpp   the View menu: the map and the outbox of the XML storage mode
 class frmZEPTA : public QMainWindow, public SharedWindow<frmZEPTA>
 {
     Q_OBJECT
@@ -71,6 +71,9 @@ public:
     void menu_Exit_Click();
     void menu_Contents_Click();
     void menu_About_Click();
+
+    // ---- the map of the saved events (frmZEPTA_Outbox.cpp)
+    void menu_Map_Click();
 
     // ---- the outbox of the XML storage mode (frmZEPTA_Outbox.cpp)
     void menu_Outbox_Click();
@@ -123,7 +126,9 @@ public:
     QMenu* menu_Help = nullptr;
     QAction* menu_Contents = nullptr;
     QAction* menu_About = nullptr;
-    QAction* menu_Outbox = nullptr; // after the other File items
+    QMenu* menu_View = nullptr; // between File and Help
+    QAction* menu_Map = nullptr;
+    QAction* menu_Outbox = nullptr;
 
     // The file name and type the save dialog offers next ("&Save Data").
     QString mLastExportPath;

@@ -2,10 +2,13 @@
 
 #include "core/Driver.h"
 #include "core/OutboxSender.h"
+#include "gui/frmMap.h"
 #include "gui/frmOutbox.h"
 #include "platform/UserInterface.h"
 
 #include <QAction>
+
+void frmZEPTA::menu_Map_Click() { frmMap::instance().Show_Map(mGPS.get()); }
 
 void frmZEPTA::menu_Outbox_Click() { frmOutbox::instance().Show_Outbox(); }
 
@@ -33,7 +36,7 @@ void frmZEPTA::Update_Outbox_per_Options()
     Show_Outbox_Count();
 }
 
-// The File menu's last item tells how many events are not sent yet; no other
+// The View menu's outbox item tells how many events are not sent yet; no other
 // control moves.
 void frmZEPTA::Show_Outbox_Count()
 {
@@ -55,7 +58,7 @@ void frmZEPTA::Show_Outbox_Count()
 void frmZEPTA::Outbox_Outage(const QString& url, const QString& answer, bool attention)
 {
     const QString kept = attention
-        ? QStringLiteral("The listener refused the event (%1); it is kept in File > Outbox until you retry it.")
+        ? QStringLiteral("The listener refused the event (%1); it is kept in View > Outbox until you retry it.")
         : QStringLiteral("The event is kept and will be sent when the listener answers (%1).");
     Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
         QStringLiteral("Unable to save event via XML to: ") + url + QStringLiteral("\r\n") + kept.arg(answer));

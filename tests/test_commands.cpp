@@ -1,6 +1,7 @@
-// The main window's menu commands: Save Data, Delete Data, Exit, Contents, About.
+// The main window's menus and commands: Save Data, Delete Data, Exit, Contents, About, the View menu.
 
 #include "core/Driver.h"
+#include "gui/frmMap.h"
 #include "gui/frmZEPTA.h"
 #include "platform/Db.h"
 #include "platform/QtPresenters.h"
@@ -110,15 +111,32 @@ private slots:
         }
     }
 
-    // The six shortcuts act wherever the focus is, also in the notes (no cut, no select all).
+    // File and Help hold exactly their six items; what was added sits in View, between them.
+    void menusInTheirOrder()
+    {
+        QStringList menus;
+        for (const QAction* menu : window().menuBar()->actions()) {
+            QStringList items;
+            for (const QAction* item : menu->menu()->actions())
+                items << item->text() + QLatin1Char(' ') + item->shortcut().toString();
+            menus << menu->text() + QStringLiteral(": ") + items.join(QStringLiteral(", "));
+        }
+        QCOMPARE(menus,
+            (QStringList {"&File: Con&figure Ctrl+F, &Save Data Ctrl+S, &Delete Data... Ctrl+D, E&xit Ctrl+X",
+                "&View: &Map Ctrl+M, &Outbox... ", "&Help: &Contents Ctrl+H, &About Ctrl+A"}));
+    }
+
+    // The six shortcuts and the map's act wherever the focus is, also in the notes (no cut, no
+    // select all).
     void menuShortcutsWinWhereverTheFocusIs_data()
     {
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("focus");
         QTest::addColumn<QString>("acted");
         for (const char* focus : {"Event_Icon_3", "Notes", "btnAuto"})
-            for (const auto& [key, acted] : {std::pair {Qt::Key_F, "frmConfig"}, {Qt::Key_S, "Save Data to File"},
-                     {Qt::Key_D, "the box"}, {Qt::Key_X, "closed"}, {Qt::Key_H, "help"}, {Qt::Key_A, "frmSplash"}})
+            for (const auto& [key, acted] :
+                {std::pair {Qt::Key_F, "frmConfig"}, {Qt::Key_S, "Save Data to File"}, {Qt::Key_D, "the box"},
+                    {Qt::Key_X, "closed"}, {Qt::Key_H, "help"}, {Qt::Key_A, "frmSplash"}, {Qt::Key_M, "frmMap"}})
                 QTest::addRow("Ctrl+%s in %s", qPrintable(QKeySequence(key).toString()), focus)
                     << int(key) << QString::fromLatin1(focus) << QString::fromLatin1(acted);
     }
@@ -158,6 +176,8 @@ private slots:
             seen << QStringLiteral("closed");
         if (!boxes.shown().isEmpty())
             seen << QStringLiteral("the box");
+        if (frmMap::isLoaded() && frmMap::instance().isVisible())
+            seen << QStringLiteral("frmMap");
         QCOMPARE(seen, QStringList {acted});
         // Configure reloads the palette, which empties the notes.
         QCOMPARE(w.Notes->toPlainText(), key == Qt::Key_F ? QString() : QStringLiteral("keep me"));

@@ -213,7 +213,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(mSender->counts().attention, 1, kPatience);
         QTRY_COMPARE(boxes.shown().size(), 2);
         QVERIFY(boxes.last().text.endsWith(
-            QStringLiteral("The listener refused the event (HTTP/1.1 400 Scripted); it is kept in File > Outbox "
+            QStringLiteral("The listener refused the event (HTTP/1.1 400 Scripted); it is kept in View > Outbox "
                            "until you retry it.")));
         QTest::qWait(200); // many back-offs: no other try
         QCOMPARE(listener.paths.size(), 5);
