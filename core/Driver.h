@@ -61,10 +61,26 @@ QString eventDatabaseConnectionString();
 // Full path of the event database in the data folder, for messages.
 QString eventDatabasePath();
 
+// ---- files the program keeps -------------------------------------------------
+
+// Every file the program keeps in a data folder: its three databases
+// (zepta.mdb, Nomrel.mdb, Outbox.mdb) and the side files SQLite may make for
+// each (-journal, -wal, -shm), whether they exist at the moment or not.
+QStringList keptFiles(const QString& dataFolder);
+// Those of the program's data folder and of the folders its connection
+// strings name.
+QStringList keptFiles();
+// Whether writing to `path` would write over one of `kept`, by whatever name
+// it is reached: a symbolic or hard link, another spelling, another mount.
+bool isKeptFile(const QString& path, const QStringList& kept);
+
 // ---- configuration store -----------------------------------------------------
 
 QString Get_Parameter_Value(const QString& name);
 void Set_Parameter_Value(const QString& name, const QString& value);
+
+// As Set_Parameter_Value for a key that has a row; a missing row is made.
+void Save_Parameter_Value(const QString& name, const QString& value);
 
 // The Restore Defaults value of a key; empty for EVENT_CATEGORY (the first
 // category of the list) and for unknown keys.
@@ -80,6 +96,9 @@ QString Usable_Parameter_Value(const QString& name, const std::function<bool(con
 QStringList Usable_Parameter_Values(const QStringList& names);
 // A yes/no setting (boolean parameter text), read the same way.
 bool Usable_Boolean_Parameter(const QString& name);
+// EVENT_CATEGORY read the same way: a category of the catalogue, else the
+// first one.
+std::int16_t Usable_Event_Category();
 
 // Checks at start-up that the application database opens and holds its
 // settings table; throws a ZeptaError naming the file otherwise.

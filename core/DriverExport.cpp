@@ -90,10 +90,10 @@ public:
             return;
         // A write cut short (a full disk after part of it) leaves the file
         // ending inside an event: it never takes the target's place.
+        const QString why = mDevice->errorString();
         if (mTemporary)
             mTemporary->cancelWriting();
-        throw ZeptaError(written > 0 ? QStringLiteral("Only %1 of %2 bytes could be written").arg(written).arg(size)
-                                     : mDevice->errorString());
+        throw ZeptaError(QStringLiteral("%1 of %2 bytes written: %3").arg(written).arg(size).arg(why));
     }
 
     // Everything written is put in the target's place.
@@ -139,34 +139,6 @@ private:
     std::string mBuffer;
     bool mFinished = false;
 };
-
-// The databases themselves are never export targets: replacing one with the
-// text would lose every saved event or the whole configuration. Files are
-// compared by identity (device and inode, links followed), so a hard link or
-// a second mount of the program folder is caught as well; the engine's
-// journal files count as the database.
-bool isOneOfOurDatabases(const QString& path)
-{
-    namespace fs = std::filesystem;
-    const fs::path target(QFile::encodeName(path).toStdString());
-    std::error_code error;
-    if (!fs::exists(target, error))
-        return false;
-    for (const QString& connectionString : {applicationConnectionString(), eventDatabaseConnectionString()}) {
-        QString database;
-        try {
-            database = db::dataSourceOf(connectionString);
-        } catch (const ZeptaError&) {
-            continue;
-        }
-        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-            const fs::path file(QFile::encodeName(database + QLatin1String(suffix)).toStdString());
-            if (fs::equivalent(target, file, error))
-                return true;
-        }
-    }
-    return false;
-}
 
 // The saved events in event order, read in batches; the text format reads
 // the view alone, the others join the fix fields of each event's reading.
@@ -278,8 +250,11 @@ void Export_Events_To_File(const QString& path, ExportFormat format, const std::
     std::int32_t count = 0;
     bool cancelled = false;
     std::optional<ExportTarget> target;
+    QString context; // what failed, when it is not the file
     try {
-        if (isOneOfOurDatabases(path))
+        // Writing over a database would lose every saved event, the outbox
+        // or the whole configuration.
+        if (isKeptFile(path, keptFiles()))
             throw ZeptaError(QStringLiteral("The file is one of the program's databases"));
         std::optional<SavedEvents> events;
         QString unreadable;
@@ -290,8 +265,10 @@ void Export_Events_To_File(const QString& path, ExportFormat format, const std::
         }
         target.emplace(path);
         writer->begin(target->buffer());
-        if (!events)
+        if (!events) {
+            context = QStringLiteral("The saved events cannot be read: ");
             throw ZeptaError(unreadable);
+        }
 
         const std::unique_ptr<Progress> progress = Start_Progress(
             {QStringLiteral("Save Data"), QStringLiteral("Saving events to file: ") + path, events->total()});
@@ -305,6 +282,7 @@ void Export_Events_To_File(const QString& path, ExportFormat format, const std::
                 writer->event(out, event);
             } catch (...) {
                 out.resize(start); // no part of a failed event
+                context = QStringLiteral("The event %1 cannot be written: ").arg(event.id);
                 throw;
             }
             if (count == std::numeric_limits<std::int32_t>::max())
@@ -325,8 +303,10 @@ void Export_Events_To_File(const QString& path, ExportFormat format, const std::
             target->commitWhatIsWhole();
         else if (target)
             target->discard();
+        QString reason = context + plainReason(messageOf(error)) + QLatin1Char('.');
+        reason[0] = reason[0].toUpper();
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
-            QStringLiteral("Unable to save events to file: ") + path);
+            QStringLiteral("Unable to save events to file: ") + path + QStringLiteral("\r\n") + reason);
         return;
     }
     // The progress window is gone by now.

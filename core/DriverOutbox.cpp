@@ -70,7 +70,9 @@ bool Save_Event_XML(gps::EventObject& event)
     } catch (const std::exception& error) {
         qWarning("Keeping the event for posting failed: %s", qUtf8Printable(messageOf(error)));
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
-            QStringLiteral("Unable to save event via XML to: ") + url + QStringLiteral("\r\n") + messageOf(error));
+            QStringLiteral("Unable to save event via XML to: ") + url
+                + QStringLiteral("\r\nThe event could not be kept in the outbox %1: %2.")
+                      .arg(outboxPath(), plainReason(messageOf(error))));
         return false;
     }
     if (OutboxSender* sender = outboxSender()) {

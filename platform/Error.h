@@ -27,3 +27,8 @@ inline QString messageOf(const std::exception& error)
         return own->message();
     return QString::fromLocal8Bit(error.what());
 }
+
+// Why something failed, in words a crew understands ("the disk is full"),
+// from the engine's or the system's own message. That message, which may hold
+// SQL, belongs in the log, never in a box.
+QString plainReason(const QString& details);

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -120,17 +121,24 @@ class TestExport : public QObject
                 db::Value::text(notes)});
     }
 
-    // Exports and checks the box; a negative count: "Save Failed".
-    void exportTo(const QString& path, int count, ExportFormat format = ExportFormat::Text)
+    // Exports and checks the box; a negative count: "Save Failed", with the
+    // reason given (or any in plain words).
+    void exportTo(const QString& path, int count, ExportFormat format = ExportFormat::Text, const QString& reason = {})
     {
         ScriptedMessages boxes;
         boxes.expect(count < 0 ? QStringLiteral("Save Failed") : QStringLiteral("Save Completed"));
         Driver::Export_Events_To_File(path, format);
         QVERIFY(boxes.allShown());
         QCOMPARE(boxes.last().kind, count < 0 ? MessageKind::Exclamation : MessageKind::Plain);
-        QCOMPARE(boxes.last().text,
-            count < 0 ? QStringLiteral("Unable to save events to file: ") + path
-                      : QStringLiteral("Saved %1 events to file: %2").arg(count).arg(path));
+        const QString failed = QStringLiteral("Unable to save events to file: ") + path + QStringLiteral("\r\n");
+        if (count >= 0)
+            QCOMPARE(boxes.last().text, QStringLiteral("Saved %1 events to file: %2").arg(count).arg(path));
+        else if (!reason.isEmpty())
+            QCOMPARE(boxes.last().text, failed + reason);
+        else
+            QVERIFY2(boxes.last().text.startsWith(failed) && !boxes.last().text.contains(QLatin1String("SQL"))
+                    && !boxes.last().text.contains(QLatin1String("log")),
+                qPrintable(boxes.last().text));
     }
 
 private slots:
@@ -296,19 +304,34 @@ private slots:
         QFETCH(QString, extension);
         addEvents(12000); // more than one write's worth in every format
 
-        // A pipe is refused, not waited on; /dev/full is written in place; our
-        // databases are known by identity (links, another spelling, a journal)
-        // and never emptied.
+        // A pipe is refused, not waited on; /dev/full is written in place; the
+        // files the program keeps are known by identity (links, another
+        // spelling, a journal) or, before they exist, by folder and name, and
+        // never written.
         const QString events = mFolder->eventDatabase(), journal = events + QStringLiteral("-journal");
+        const QString outbox = mFolder->file(QStringLiteral("Outbox.mdb"));
+        writeFile(outbox, "waiting events");
         const QByteArray eventBytes = contents(events), applicationBytes = contents(mFolder->applicationDatabase());
         QVERIFY(QDir(mFolder->path()).mkdir(QStringLiteral("a folder")));
         QCOMPARE(::mkfifo(QFile::encodeName(mFolder->file(QStringLiteral("pipe"))).constData(), 0600), 0);
         std::filesystem::create_symlink(events.toStdString(), mFolder->file(QStringLiteral("soft")).toStdString());
         std::filesystem::create_hard_link(events.toStdString(), mFolder->file(QStringLiteral("hard")).toStdString());
-        for (const QString& name : {QStringLiteral("no such folder/events.txt"), QStringLiteral("a folder"),
-                 QStringLiteral("pipe"), QStringLiteral("Nomrel.mdb"), QStringLiteral("./zepta.mdb"),
-                 QStringLiteral("soft"), QStringLiteral("hard")})
+        std::filesystem::create_directory_symlink(
+            mFolder->path().toStdString(), mFolder->file(QStringLiteral("alias")).toStdString());
+        const QStringList absent = {QStringLiteral("Nomrel.mdb-wal"), QStringLiteral("a folder/../zepta.mdb-journal"),
+            QStringLiteral("alias/Outbox.mdb-shm"), QStringLiteral("alias/Nomrel.mdb-journal")};
+        exportTo(mFolder->file(QStringLiteral("no such folder/events.txt")), -1, format,
+            QStringLiteral("The file or its folder does not exist."));
+        for (const QString& name : {QStringLiteral("a folder"), QStringLiteral("pipe")})
             exportTo(mFolder->file(name), -1, format);
+        for (const QString& name :
+            QStringList {QStringLiteral("Nomrel.mdb"), QStringLiteral("./zepta.mdb"), QStringLiteral("soft"),
+                QStringLiteral("hard"), QStringLiteral("alias/Outbox.mdb")}
+                + absent)
+            exportTo(mFolder->file(name), -1, format, QStringLiteral("The file is one of Zepta's own databases."));
+        for (const QString& name : absent)
+            QVERIFY2(!QFileInfo::exists(mFolder->file(name)), qPrintable(name));
+        QCOMPARE(contents(outbox), QByteArray("waiting events"));
         exportTo(QStringLiteral("/dev/full"), -1, format);
         writeFile(journal, {}); // empty, so the engine reads the database as it is
         exportTo(journal, -1, format);
@@ -327,7 +350,7 @@ private slots:
         ::getrlimit(RLIMIT_FSIZE, &previous);
         const rlimit small {rlim_t(whole.size() - 1), previous.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &small);
-        exportTo(file, -1, format);
+        exportTo(file, -1, format, QStringLiteral("The disk is full."));
         ::setrlimit(RLIMIT_FSIZE, &previous);
         std::signal(SIGXFSZ, previousSignal);
         QCOMPARE(contents(file), whole);
@@ -335,7 +358,8 @@ private slots:
         // An event database that cannot be read leaves the header line of
         // the text; the other formats leave the file from before.
         QVERIFY(QFile::rename(events, mFolder->file(QStringLiteral("away.mdb"))));
-        exportTo(file, -1, format);
+        exportTo(file, -1, format,
+            QStringLiteral("The saved events cannot be read: the file or its folder does not exist."));
         QCOMPARE(contents(file), format == ExportFormat::Text ? kHeader : whole);
         QVERIFY(QFile::rename(mFolder->file(QStringLiteral("away.mdb")), events));
 
@@ -371,7 +395,7 @@ private slots:
         // A read-only file keeps its contents.
         if (!mFolder->makeReadOnly(file))
             QSKIP("this file system cannot make a file read-only for root");
-        exportTo(file, -1, format);
+        exportTo(file, -1, format, QStringLiteral("The file or its folder is read-only."));
         mFolder->makeWritable(file);
         QCOMPARE(contents(file), kBefore);
     }
