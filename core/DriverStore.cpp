@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <utility>
 
 namespace Driver
@@ -52,6 +53,20 @@ void Set_Parameter_Value(const QString& name, const QString& value)
     db::Recordset rows = connection.openForUpdate(kParameterQuery, {db::Value::text(name)});
     rows.setField(QStringLiteral("PARAMETER_VALUE"), db::Value::text(value));
     rows.update();
+}
+
+void Save_Parameter_Value(const QString& name, const QString& value)
+{
+    {
+        db::Connection connection(applicationConnectionString());
+        if (connection.execute(
+                QStringLiteral("INSERT INTO CONFIGURATION (PARAMETER_NAME, PARAMETER_VALUE) SELECT ?1, ?2 "
+                               "WHERE NOT EXISTS (SELECT 1 FROM CONFIGURATION WHERE PARAMETER_NAME = ?1)"),
+                {db::Value::text(name), db::Value::text(value)})
+            > 0)
+            return;
+    }
+    Set_Parameter_Value(name, value);
 }
 
 QString Default_Parameter_Value(const QString& name)
@@ -101,9 +116,44 @@ struct Reading {
     QString failure;
 };
 
+// The value used in place of one that cannot be: the key's default, for
+// EVENT_CATEGORY the first category of the catalogue.
+QString fallbackValue(const QString& name)
+{
+    if (name != QLatin1String("EVENT_CATEGORY"))
+        return Default_Parameter_Value(name);
+    try {
+        const auto categories = Get_Event_Categories();
+        return categories.isEmpty() ? QString() : QString::number(categories.first().first);
+    } catch (const ZeptaError&) {
+        return {};
+    }
+}
+
+// A row, Null or not, or why it cannot be read, in words (the engine's own
+// message goes to the log).
+Reading readSetting(const QString& name)
+{
+    Reading reading;
+    try {
+        db::Connection connection(applicationConnectionString(), db::Connection::Mode::ReadOnly);
+        db::Recordset rows = connection.open(kParameterQuery, {db::Value::text(name)});
+        if (rows.eof())
+            reading.failure = QStringLiteral("no row holds it");
+        else if (const db::Value value = rows.field(QStringLiteral("PARAMETER_VALUE")); value.isNull())
+            reading.failure = QStringLiteral("its row holds no value (Null)");
+        else
+            reading.value = value.toString();
+    } catch (const ZeptaError& error) {
+        qWarning("The setting %s cannot be read: %s", qUtf8Printable(name), qUtf8Printable(error.message()));
+        reading.failure = plainReason(error.message());
+    }
+    return reading;
+}
+
 QString usableValue(const QString& name, const Reading& reading, const std::function<bool(const QString&)>& usable)
 {
-    const QString fallback = Default_Parameter_Value(name);
+    const QString fallback = fallbackValue(name);
     if (!reading.failure.isNull()) {
         tellOnce(name,
             QStringLiteral("The setting %1 cannot be read from %2: %3.")
@@ -123,13 +173,7 @@ QString usableValue(const QString& name, const Reading& reading, const std::func
 
 QString Usable_Parameter_Value(const QString& name, const std::function<bool(const QString&)>& usable)
 {
-    Reading reading;
-    try {
-        reading.value = Get_Parameter_Value(name);
-    } catch (const ZeptaError& error) {
-        reading.failure = error.message();
-    }
-    return usableValue(name, reading, usable);
+    return usableValue(name, readSetting(name), usable);
 }
 
 QStringList Usable_Parameter_Values(const QStringList& names)
@@ -154,15 +198,15 @@ QStringList Usable_Parameter_Values(const QStringList& names)
             if (readings.contains(name))
                 continue; // the first row of a name counts
             Reading reading;
-            try {
-                reading.value = rows.field(1).toString();
-            } catch (const ZeptaError& error) {
-                reading.failure = error.message();
-            }
+            if (const db::Value value = rows.field(1); value.isNull())
+                reading.failure = QStringLiteral("its row holds no value (Null)");
+            else
+                reading.value = value.toString();
             readings.insert(name, reading);
         }
     } catch (const ZeptaError& error) {
-        failure = error.message();
+        qWarning("The settings cannot be read: %s", qUtf8Printable(error.message()));
+        failure = plainReason(error.message());
     }
     QStringList values;
     for (const QString& name : names) {
@@ -172,6 +216,29 @@ QStringList Usable_Parameter_Values(const QStringList& names)
         values << usableValue(name, reading, {});
     }
     return values;
+}
+
+std::int16_t Usable_Event_Category()
+{
+    // When the catalogue cannot be read no value can be checked; loading the
+    // palette says what it can.
+    const auto known = [](const QString& text) {
+        std::int16_t category = 0;
+        try {
+            category = numtext::toInt16(text);
+        } catch (const ZeptaError&) {
+            return false;
+        }
+        QList<std::pair<std::int32_t, QString>> categories;
+        try {
+            categories = Get_Event_Categories();
+        } catch (const ZeptaError&) {
+            return true;
+        }
+        return std::any_of(
+            categories.begin(), categories.end(), [category](const auto& entry) { return entry.first == category; });
+    };
+    return numtext::toInt16(Usable_Parameter_Value(QStringLiteral("EVENT_CATEGORY"), known));
 }
 
 bool Usable_Boolean_Parameter(const QString& name)

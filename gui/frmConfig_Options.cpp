@@ -198,22 +198,31 @@ void frmConfig::Button_Defaults_Click()
     Load_IP_Address(fallback("SERVER_IP"));
 }
 
-// Writes the eleven parameters in their order. A list left without a
-// selection (its stored value matched no entry, or the category list is
-// empty) writes what is stored for it, read again now: saving never invents a
-// value the user did not see, nor turns a stored one into an empty text. For
+// Writes the eleven parameters in their order, making a row that is missing.
+// A list left without a selection (its stored value matched no entry, or the
+// category list is empty) writes what is stored for it, read again now (the
+// default for a missing row): saving never invents a value the user did not
+// see, nor turns a stored one into an empty text. For
 // the serial line this holds field by field; a field that neither a list nor
 // the stored text holds takes its default, so the value keeps four fields.
 void frmConfig::Save_Options()
 {
     auto write = [](const char* key, const QString& value) {
         try {
-            Driver::Set_Parameter_Value(QLatin1String(key), value);
+            Driver::Save_Parameter_Value(QLatin1String(key), value);
         } catch (const ZeptaError& error) {
-            throw ZeptaError(QStringLiteral("%1: %2").arg(QLatin1String(key), error.message()));
+            qWarning("Saving the setting %s failed: %s", key, qUtf8Printable(error.message()));
+            throw ZeptaError(QStringLiteral("%1: %2").arg(QLatin1String(key), plainReason(error.message())));
         }
     };
-    auto stored = [](const char* key) { return Driver::Get_Parameter_Value(QLatin1String(key)); };
+    // A missing row has nothing to keep: its default is written.
+    auto stored = [](const char* key) {
+        try {
+            return Driver::Get_Parameter_Value(QLatin1String(key));
+        } catch (const ZeptaError&) {
+            return Driver::Default_Parameter_Value(QLatin1String(key));
+        }
+    };
     auto itemDataOr = [&](QComboBox* list, const char* key) {
         return list->currentIndex() >= 0 ? QString::number(list->currentData().toInt()) : stored(key);
     };

@@ -1,5 +1,6 @@
 #include "gui/frmZEPTA.h"
 
+#include "gps/ComSettings.h"
 #include "platform/Error.h"
 #include "platform/NumberText.h"
 #include "platform/UserInterface.h"
@@ -9,21 +10,30 @@
 
 #include <exception>
 
-// Applies the stored receiver settings and starts the receiver. Any failure
-// ends the run at that step (later steps are skipped) and shows one message;
-// the window then goes on, and the next close of the configuration dialog
-// tries again.
+// Applies the stored receiver settings and starts the receiver. A setting
+// that cannot be used is named once and its default used, so the receiver
+// still starts; a port that cannot be opened ends the run at that step and
+// shows one message; the window then goes on, and the next close of the
+// configuration dialog tries again.
 void frmZEPTA::Update_GPS_per_Options()
 {
+    const auto isPortNumber = [](const QString& text) {
+        try {
+            return numtext::toInt16(text) >= 1;
+        } catch (const ZeptaError&) {
+            return false;
+        }
+    };
+    const auto isLineSettings = [](const QString& text) { return gps::parseComSettings(text).usable(); };
     try {
         if (!mGPS)
             throw ZeptaError(QStringLiteral("There is no GPS receiver object"));
-        if (numtext::toBoolean(Driver::Get_Parameter_Value(QStringLiteral("SHOW_GPS_WINDOW"))))
+        if (Driver::Usable_Boolean_Parameter(QStringLiteral("SHOW_GPS_WINDOW")))
             mGPS->ShowMonitor();
         else
             mGPS->HideMonitor();
-        mGPS->setPort(numtext::toInt16(Driver::Get_Parameter_Value(QStringLiteral("COM_PORT"))));
-        mGPS->setSettings(Driver::Get_Parameter_Value(QStringLiteral("COM_SETTINGS")));
+        mGPS->setPort(numtext::toInt16(Driver::Usable_Parameter_Value(QStringLiteral("COM_PORT"), isPortNumber)));
+        mGPS->setSettings(Driver::Usable_Parameter_Value(QStringLiteral("COM_SETTINGS"), isLineSettings));
         mGPS->Start();
     } catch (const std::exception&) {
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Invalid GPS Configuration"),

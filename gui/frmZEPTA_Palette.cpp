@@ -21,7 +21,7 @@ void frmZEPTA::Load_Current_Event_Category()
 {
     std::int16_t category = 0;
     try {
-        category = numtext::toInt16(Driver::Get_Parameter_Value(QStringLiteral("EVENT_CATEGORY")));
+        category = Driver::Usable_Event_Category(); // a category that is not is named once
     } catch (const std::exception&) {
         category = 0;
     }

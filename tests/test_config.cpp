@@ -255,31 +255,36 @@ private slots:
             settings("DATA_STORAGE_MODE=LOCAL|SERVER_IP=1000.205.1.30|LISTENER_NAME=kept/listener"));
     }
 
-    // A settings row that cannot be read is reported and its default shown;
-    // a store that cannot be written keeps the dialog open with the edits.
-    void unreadableOrReadOnlySettings()
+    // A missing settings row is reported and its default shown; a store that cannot be written
+    // keeps the dialog open with the edits and says why in words; Save makes the missing row.
+    void missingRowOrReadOnlySettings()
     {
         mFolder->execApplication(QStringLiteral("DELETE FROM CONFIGURATION WHERE PARAMETER_NAME = 'CLIENT_ID'"));
         ScriptedMessages boxes;
         boxes.expect(QStringLiteral("Invalid Setting"));
         runModal([&](frmConfig& dialog) {
             QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("1"));
-            QVERIFY(boxes.last().text.startsWith(QLatin1String("The setting CLIENT_ID cannot be read from ")));
-            mFolder->execApplication(QStringLiteral("INSERT INTO CONFIGURATION VALUES ('CLIENT_ID', '1')"));
-            if (!mFolder->makeReadOnly(mFolder->applicationDatabase()))
-                return;
+            QVERIFY2(boxes.last().text.startsWith(QStringLiteral("The setting CLIENT_ID cannot be read from %1: no "
+                                                                 "row holds it.\r\n")
+                                                      .arg(mFolder->applicationDatabase())),
+                qPrintable(boxes.last().text));
+            dialog.Button_Defaults->click();
             dialog.txtClient_ID->setText(QStringLiteral("crew 9"));
-            boxes.expect(QStringLiteral("Settings Not Saved"));
-            dialog.Button_Save->click();
-            QVERIFY(dialog.isVisible());
-            QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("crew 9"));
-            QCOMPARE(boxes.last().text.section(QStringLiteral(": "), 0, 0),
-                QStringLiteral("The settings could not be saved in %1:\r\nEVENT_CATEGORY")
-                    .arg(mFolder->applicationDatabase()));
-            mFolder->makeWritable(mFolder->applicationDatabase());
+            if (mFolder->makeReadOnly(mFolder->applicationDatabase())) {
+                boxes.expect(QStringLiteral("Settings Not Saved"));
+                dialog.Button_Save->click();
+                QVERIFY(dialog.isVisible());
+                QCOMPARE(dialog.txtClient_ID->text(), QStringLiteral("crew 9"));
+                QCOMPARE(boxes.last().text,
+                    QStringLiteral("The settings could not be saved in %1:\r\nEVENT_CATEGORY: the file or its folder "
+                                   "is read-only\r\nYour changes are still in the dialog.")
+                        .arg(mFolder->applicationDatabase()));
+                mFolder->makeWritable(mFolder->applicationDatabase());
+            }
             dialog.Button_Save->click();
         });
         QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("CLIENT_ID")), QStringLiteral("crew 9"));
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("EVENT_CATEGORY")), QStringLiteral("30"));
     }
 
     // Even on Cancel the main window reads the settings again: menus,

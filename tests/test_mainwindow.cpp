@@ -165,26 +165,58 @@ private slots:
         QCOMPARE(gpsFields(w), QStringList(4, kNoGpsData));
     }
 
-    void invalidGpsConfigurationSkipsTheLaterSteps_data()
+    // EVENT_CATEGORY that names no category: named once, the first category loaded.
+    void unusableCategoryLoadsTheFirst()
+    {
+        frmZEPTA& w = frmZEPTA::instance();
+        ScriptedMessages boxes;
+        for (const QString& value :
+            {QStringLiteral("abc"), QString(), QStringLiteral("1e20"), QStringLiteral("ü12"), QStringLiteral("99")}) {
+            Driver::Set_Parameter_Value(QStringLiteral("EVENT_CATEGORY"), value);
+            boxes.expect(QStringLiteral("Invalid Setting"));
+            for (int i = 0; i < 2; ++i) { // told once
+                w.Update_Form_per_Options();
+                QCOMPARE(w.label_Event_Category->text(), QStringLiteral("Road Survey"));
+                QCOMPARE(w.mEventTypeIDs, (Driver::SlotTypes {101, 102, 103, 104, 105, 106, 107, 108}));
+            }
+            QCOMPARE(boxes.last().text,
+                QStringLiteral("The setting EVENT_CATEGORY holds \"%1\", which Zepta cannot use.\r\nZepta uses "
+                               "\"30\" until the setting is saved again in File > Configure.")
+                    .arg(value));
+        }
+    }
+
+    // A receiver setting that cannot be used is named once and its default used, so the receiver
+    // starts; a receiver that refuses a step ends the run there with one box.
+    void unusableGpsSettings_data()
     {
         QTest::addColumn<QString>("setting"); // KEY=value; a KEY alone deletes the row
         QTest::addColumn<QString>("failingCall");
+        QTest::addColumn<QString>("named"); // the Invalid Setting text after the key; none: Invalid GPS Configuration
         QTest::addColumn<QStringList>("calls");
-        const auto row = [](const char* name, const char* setting, const char* failing, const QStringList& calls) {
-            QTest::newRow(name) << QString(setting) << QString(failing) << calls;
+        const QStringList all = {"HideMonitor", "setPort 1", "setSettings 4800,N,8,1", "Start"};
+        const auto row = [](const char* name, const QString& setting, const char* failing, const char* named,
+                             const QStringList& calls) {
+            QTest::newRow(name) << setting << QString(failing) << QString(named) << calls;
         };
-        row("port not a number", "COM_PORT=abc", "", {"HideMonitor"});
-        row("monitor not yes/no", "SHOW_GPS_WINDOW=maybe", "", {});
-        row("monitor refused", "SHOW_GPS_WINDOW= true ", "ShowMonitor", {"ShowMonitor"});
-        row("settings rejected", "COM_SETTINGS=4800,X,9,3", "setSettings",
-            {"HideMonitor", "setPort 1", "setSettings 4800,X,9,3"});
-        row("start fails", "COM_PORT=1", "Start", {"HideMonitor", "setPort 1", "setSettings 4800,N,8,1", "Start"});
-        row("settings row missing", "COM_SETTINGS", "", {"HideMonitor", "setPort 1"});
+        row("port not a number", "COM_PORT=abc", "", "holds \"abc\"", all);
+        row("port zero", "COM_PORT=0", "", "holds \"0\"", all);
+        row("port row missing", "COM_PORT", "", "cannot be read from", all);
+        row("monitor abc", "SHOW_GPS_WINDOW=abc", "", "holds \"abc\"", all);
+        row("monitor empty", "SHOW_GPS_WINDOW=", "", "holds \"\"", all);
+        row("monitor non-ASCII", QStringLiteral("SHOW_GPS_WINDOW=jä"), "", "holds \"jä\"", all);
+        row("settings garbage", "COM_SETTINGS=4800,X,9,3", "", "holds \"4800,X,9,3\"", all);
+        row("settings row missing", "COM_SETTINGS", "", "cannot be read from", all);
+        row("monitor refused", "SHOW_GPS_WINDOW= true ", "ShowMonitor", "", {"ShowMonitor"});
+        row("settings refused", "COM_PORT=1", "setSettings", "",
+            {"HideMonitor", "setPort 1", "setSettings 4800,N,8,1"});
+        row("start fails", "COM_PORT=1", "Start", "", all);
     }
-    void invalidGpsConfigurationSkipsTheLaterSteps()
+    void unusableGpsSettings()
     {
         QFETCH(QString, setting);
         QFETCH(QString, failingCall);
+        QFETCH(QString, named);
         QFETCH(QStringList, calls);
         frmZEPTA& w = frmZEPTA::instance();
         receiver().deliver(makeReading(35.77961, -78.63818));
@@ -197,12 +229,16 @@ private slots:
         receiver().calls.clear();
 
         ScriptedMessages boxes;
-        boxes.expect(QStringLiteral("Invalid GPS Configuration"));
+        boxes.expect(named.isEmpty() ? QStringLiteral("Invalid GPS Configuration") : QStringLiteral("Invalid Setting"));
         w.Update_GPS_per_Options();
-        QCOMPARE(boxes.shown().value(0).kind, MessageKind::Exclamation);
-        QCOMPARE(boxes.shown().value(0).text,
-            QStringLiteral("Your GPS configuration appears to be invalid.\r\nPlease correct its configuration."));
         QCOMPARE(receiver().calls, calls);
+        const QString text = boxes.shown().value(0).text;
+        if (named.isEmpty())
+            QCOMPARE(text,
+                QStringLiteral("Your GPS configuration appears to be invalid.\r\nPlease correct its configuration."));
+        else
+            QVERIFY2(text.startsWith(QStringLiteral("The setting %1 %2").arg(key, named)) && !text.contains("SQL"),
+                qPrintable(text));
         QCOMPARE(w.txtLatitude->text(), QStringLiteral(" 35.7796")); // the display is not touched
     }
 };
