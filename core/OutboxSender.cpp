@@ -130,6 +130,24 @@ QString OutboxSender::url() const
     return mUrl;
 }
 
+QString OutboxSender::stalled() const
+{
+    const std::lock_guard<std::mutex> lock(mMutex);
+    return mStalled;
+}
+
+void OutboxSender::setStalled(const QString& reason)
+{
+    {
+        const std::lock_guard<std::mutex> lock(mMutex);
+        if (mStalled == reason)
+            return;
+        mStalled = reason;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, reason] { emit stalledChanged(reason); }, Qt::QueuedConnection);
+}
+
 void OutboxSender::adjustCounts(int waiting, int attention, int sent)
 {
     {
@@ -141,8 +159,12 @@ void OutboxSender::adjustCounts(int waiting, int attention, int sent)
     QMetaObject::invokeMethod(this, &OutboxSender::countsChanged, Qt::QueuedConnection);
 }
 
-int OutboxSender::retryDelayMs(int failures) const
+// A listener that says when to come back (429 or 503 with Retry-After, in
+// seconds or as a date) is believed, up to the longest back-off.
+int OutboxSender::retryDelayMs(int failures, const http::Answer& answer) const
 {
+    if ((answer.status == 429 || answer.status == 503) && answer.retryAfterSeconds > 0)
+        return static_cast<int>(std::min<long long>(answer.retryAfterSeconds * 1000, mOptions.longestRetryMs));
     const double base
         = std::min<double>(mOptions.longestRetryMs, mOptions.firstRetryMs * std::pow(2.0, std::min(failures - 1, 30)));
     // A fifth either way, so many clients of one listener do not retry in step.
@@ -152,16 +174,27 @@ int OutboxSender::retryDelayMs(int failures) const
 // The thread: the oldest waiting events, posted one by one in order; each
 // answer decides. Events sent are marked in one commit per batch: should the
 // program end before it, they are sent again, and a listener keyed on the
-// event id keeps them once.
+// event id keeps them once. A write of the outbox that fails (a read-only
+// file, a full disk) stops the sending: posting what cannot be marked would
+// only post it again and again. The write is tried again each retry period
+// until it succeeds, and then sending goes on.
 void OutboxSender::run()
 {
     int failures = 0; // in a row, for the back-off
     qint64 nextAttempt = 0;
     bool inOutage = false;
+    QString lastUrl;
+    QString lastProblem; // logged once until it changes
     QList<std::pair<std::int64_t, QString>> sent;
+    std::function<void()> unwritten; // the failed write, tried again first
+    const auto persist = [&](std::function<void()> write) {
+        unwritten = std::move(write);
+        unwritten();
+        unwritten = nullptr;
+    };
     const auto markSent = [&] {
-        mStore.markSent(sent);
-        sent.clear();
+        if (!sent.isEmpty())
+            persist([this, batch = std::exchange(sent, {})] { mStore.markSent(batch); });
     };
     for (;;) {
         QString url;
@@ -175,11 +208,23 @@ void OutboxSender::run()
                 nextAttempt = 0;
             retryAttention = std::exchange(mRetryAttention, false);
         }
+        if (url != lastUrl) { // a corrected address is tried at once
+            lastUrl = url;
+            failures = 0;
+            nextAttempt = 0;
+        }
         try {
+            if (unwritten) {
+                persist(std::move(unwritten));
+                setStalled(QString());
+                lastProblem.clear();
+                recount();
+            }
             if (retryAttention) {
-                const int again = mStore.retryAttention();
-                if (again > 0)
-                    adjustCounts(again, -again, 0);
+                persist([this] {
+                    if (const int again = mStore.retryAttention(); again > 0)
+                        adjustCounts(again, -again, 0);
+                });
             }
             const QList<OutboxStore::Entry> batch
                 = url.isEmpty() ? QList<OutboxStore::Entry>() : mStore.waiting(kBatch);
@@ -198,7 +243,10 @@ void OutboxSender::run()
                         QByteArrayLiteral("Idempotency-Key: ") + next.eventId.toUtf8()},
                     mOptions.timeouts);
                 if (answer.interrupted) {
-                    markSent();
+                    try {
+                        markSent();
+                    } catch (const ZeptaError&) {
+                    }
                     return;
                 }
                 if (answer.ok()) {
@@ -212,26 +260,31 @@ void OutboxSender::run()
                 }
                 markSent();
                 const bool attention = !worthRetrying(answer);
+                const QString text = answer.text();
                 if (attention) {
-                    mStore.markAttention(next.id, answer.text());
+                    persist([this, id = next.id, text] { mStore.markAttention(id, text); });
                     adjustCounts(-1, 1, 0);
                 } else {
-                    mStore.noteFailure(next.id, answer.text());
-                    nextAttempt = nowMs() + retryDelayMs(++failures);
+                    persist([this, id = next.id, text] { mStore.noteFailure(id, text); });
+                    nextAttempt = nowMs() + retryDelayMs(++failures, answer);
                 }
                 if (!std::exchange(inOutage, true)) {
                     QMetaObject::invokeMethod(
-                        this, [this, url, text = answer.text(), attention] { emit outage(url, text, attention); },
+                        this, [this, url, text, attention] { emit outage(url, text, attention); },
                         Qt::QueuedConnection);
                 }
                 break; // the rest of the batch waits its turn
             }
             markSent();
         } catch (const ZeptaError& error) {
-            // The outbox file itself failed (locked for long, disk gone): try
-            // again later; what was not committed is sent again.
-            qWarning("The outbox cannot be used: %s", qUtf8Printable(error.message()));
-            sent.clear();
+            // The outbox file itself failed (read-only, disk full, locked for
+            // long, gone): said once, tried again later.
+            if (error.message() != lastProblem) {
+                lastProblem = error.message();
+                qWarning("The outbox cannot be %s: %s", unwritten ? "written" : "used", qUtf8Printable(lastProblem));
+            }
+            if (unwritten)
+                setStalled(plainReason(error.message()));
             mClient.wait(mOptions.firstRetryMs);
         }
     }

@@ -13,6 +13,10 @@
 //   it waits again when the address changes (setUrl) or on retryNow().
 // - outage() is raised once when posting starts to fail, and not again until
 //   an event has been delivered (delivered() ends the outage).
+// - A 429 or 503 with Retry-After is tried again when the listener asks, up
+//   to the longest back-off; a new address is tried at once.
+// - When the outbox cannot be written (an event sent cannot be marked),
+//   sending stops until it can: stalledChanged() says why, once.
 
 #include "core/Outbox.h"
 #include "platform/HttpClient.h"
@@ -62,6 +66,9 @@ public:
     void recount();
 
     OutboxStore::Counts counts() const;
+    // Why sending is stopped because the outbox cannot be written, in plain
+    // words; empty while it can.
+    QString stalled() const;
     QString url() const;
     const QString& path() const { return mStore.path(); }
 
@@ -71,11 +78,15 @@ signals:
     // was set aside for attention (refused) rather than kept in line.
     void outage(const QString& url, const QString& answer, bool attention);
     void delivered();
+    // Sending stopped because the outbox cannot be written (the reason), or
+    // went on again (empty).
+    void stalledChanged(const QString& reason);
 
 private:
     void run();
     void adjustCounts(int waiting, int attention, int sent);
-    int retryDelayMs(int failures) const;
+    int retryDelayMs(int failures, const http::Answer& answer) const;
+    void setStalled(const QString& reason);
 
     OutboxStore mStore;
     Options mOptions;
@@ -88,6 +99,7 @@ private:
     bool mStop = false;
     bool mRetryAttention = false;
     bool mRetryNow = false;
+    QString mStalled;
 };
 
 } // namespace Driver

@@ -81,11 +81,14 @@ void frmOutbox::followSender()
     if (mFollowed)
         disconnect(mFollowed, nullptr, this, nullptr);
     mFollowed = sender;
-    if (sender)
-        connect(sender, &Driver::OutboxSender::countsChanged, this, [this] {
-            if (isVisible())
-                Refresh();
-        });
+    if (!sender)
+        return;
+    const auto refresh = [this] {
+        if (isVisible())
+            Refresh();
+    };
+    connect(sender, &Driver::OutboxSender::countsChanged, this, refresh);
+    connect(sender, &Driver::OutboxSender::stalledChanged, this, refresh);
 }
 
 void frmOutbox::Show_Outbox()
@@ -118,7 +121,10 @@ void frmOutbox::Refresh()
     if (const int total = counts.waiting + counts.attention; total > kListed)
         text += QStringLiteral("    (the oldest %1 are listed)").arg(locale.toString(kListed));
     if (!problem.isEmpty())
-        text = QStringLiteral("The outbox cannot be read: ") + problem;
+        text = QStringLiteral("The outbox cannot be read: ") + plainReason(problem) + QLatin1Char('.');
+    else if (const QString stalled = Driver::outboxSender() ? Driver::outboxSender()->stalled() : QString();
+             !stalled.isEmpty())
+        text += QStringLiteral("\nSending waits: the outbox cannot be written (%1).").arg(stalled);
     lblCounts->setText(text);
 
     lstEvents->setRowCount(0);
@@ -171,7 +177,7 @@ void frmOutbox::Discard_Click()
         Driver::OutboxStore(Driver::outboxPath()).discard(QList<std::int64_t>(ids.begin(), ids.end()));
     } catch (const ZeptaError& error) {
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Discard Failed"),
-            QStringLiteral("The events could not be discarded: ") + error.message());
+            QStringLiteral("The events could not be discarded: ") + plainReason(error.message()) + QLatin1Char('.'));
     }
     if (Driver::OutboxSender* sender = Driver::outboxSender())
         sender->recount();

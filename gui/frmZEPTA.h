@@ -82,6 +82,7 @@ public:
     void Update_Outbox_per_Options();
     void Show_Outbox_Count();
     void Outbox_Outage(const QString& url, const QString& answer, bool attention);
+    void Outbox_Stalled(const QString& reason);
 
     // ---- state
     std::unique_ptr<gps::Receiver> mGPS;

@@ -24,6 +24,7 @@ void frmZEPTA::followOutboxSender()
         return;
     connect(sender, &Driver::OutboxSender::countsChanged, this, &frmZEPTA::Show_Outbox_Count);
     connect(sender, &Driver::OutboxSender::outage, this, &frmZEPTA::Outbox_Outage);
+    connect(sender, &Driver::OutboxSender::stalledChanged, this, &frmZEPTA::Outbox_Stalled);
 }
 
 // Waiting events go to the address the settings give now, whatever it was
@@ -62,4 +63,18 @@ void frmZEPTA::Outbox_Outage(const QString& url, const QString& answer, bool att
         : QStringLiteral("The event is kept and will be sent when the listener answers (%1).");
     Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
         QStringLiteral("Unable to save event via XML to: ") + url + QStringLiteral("\r\n") + kept.arg(answer));
+}
+
+// Once when sending stops because the outbox cannot be written; nothing when
+// it goes on.
+void frmZEPTA::Outbox_Stalled(const QString& reason)
+{
+    const Driver::OutboxSender* sender = Driver::outboxSender();
+    if (reason.isEmpty() || !sender)
+        return;
+    Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
+        QStringLiteral("Unable to save event via XML to: ") + sender->url()
+            + QStringLiteral("\r\nThe outbox %1 cannot be written: %2. Sending waits until it can be; every event "
+                             "is kept.")
+                  .arg(sender->path(), reason));
 }

@@ -196,6 +196,10 @@ Answer Client::post(
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     answer.status = static_cast<int>(status);
+    // Retry-After in seconds or as an HTTP date, turned into seconds from now.
+    curl_off_t retryAfter = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0)
+        answer.retryAfterSeconds = static_cast<long long>(retryAfter);
     return answer;
 }
 

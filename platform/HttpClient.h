@@ -27,6 +27,7 @@ struct Answer {
     QString statusLine; // e.g. "HTTP/1.1 404 Not Found"
     QString error; // why there was no answer
     bool interrupted = false;
+    long long retryAfterSeconds = -1; // what a Retry-After header asked for; -1 without one
 
     bool ok() const { return status >= 200 && status <= 299; }
     // The status line, or the reason there is none.

@@ -5,6 +5,7 @@
 #include "core/Driver.h"
 #include "core/Outbox.h"
 #include "core/OutboxSender.h"
+#include "gui/frmOutbox.h"
 #include "gui/frmZEPTA.h"
 #include "nomrel/EventStore.h"
 #include "support/ScriptedMessages.h"
@@ -14,6 +15,8 @@
 #include <QAction>
 #include <QDeadlineTimer>
 #include <QDomDocument>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -47,7 +50,9 @@ public:
     }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(mServer.serverPort()); }
     QList<int> script;
+    QList<QByteArray> retryAfter; // sent with the next 429 or 503 answers
     QList<QByteArray> paths; // of every request received
+    QList<qint64> times; // when each arrived, ms
     QList<QByteArray> stored; // event ids, each once
 
 private:
@@ -67,17 +72,27 @@ private:
                 return;
             buffer.remove(0, size);
             paths << head.section(QLatin1Char(' '), 1, 1).toLatin1();
+            times << mClock.elapsed();
             const int status = script.isEmpty() ? 200 : script.takeFirst();
             if (status == 0)
                 return;
             if (status == 200 && !stored.contains(header("Idempotency-Key")))
                 stored << header("Idempotency-Key");
-            socket->write("HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\nContent-Length: 0\r\n\r\n");
+            QByteArray extra;
+            if ((status == 429 || status == 503) && !retryAfter.isEmpty())
+                extra = "Retry-After: " + retryAfter.takeFirst() + "\r\n";
+            socket->write(
+                "HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\nContent-Length: 0\r\n" + extra + "\r\n");
         }
     }
 
     QTcpServer mServer;
     QHash<QTcpSocket*, QByteArray> mBuffers;
+    QElapsedTimer mClock = [] {
+        QElapsedTimer clock;
+        clock.start();
+        return clock;
+    }();
 };
 
 // An event object whose XML text does not parse.
@@ -138,6 +153,7 @@ private slots:
         mSender.reset();
         Driver::setOutboxSender(nullptr);
         mBoxes.reset();
+        frmOutbox::unload();
         frmZEPTA::unload();
         mFolder.reset();
     }
@@ -232,6 +248,66 @@ private slots:
         QCOMPARE(pending().size(), 1);
     }
 
+    // Retry-After (seconds, a date) on 429 and 503 is honoured up to the longest back-off; a new
+    // address is tried at once, not after the back-off under way.
+    void listenerSaysWhenToComeBack()
+    {
+        ScriptedListener listener;
+        listener.script = {429, 503, 429, 200, 500};
+        listener.retryAfter = {"1",
+            QLocale::c()
+                .toString(QDateTime::currentDateTimeUtc().addSecs(3), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+                .toLatin1(),
+            "100"};
+        pointAt(listener.address());
+        startSender({20, 2500, {}, [] { return 0.5; }});
+        frmZEPTA::instance();
+        expectSaveFailed();
+        save(1);
+        QTRY_COMPARE_WITH_TIMEOUT(listener.stored.size(), 1, kPatience);
+        const QList<qint64>& t = listener.times;
+        QCOMPARE_GE(t[1] - t[0], 1000);
+        QCOMPARE_GE(t[2] - t[1], 1000);
+        QCOMPARE_GE(t[3] - t[2], 2400); // 100 s asked, 2.5 s the longest
+        QCOMPARE_LT(t[3] - t[2], 20000);
+
+        startSender({10000, 60000, {}, [] { return 0.5; }}); // the window follows the first
+        save(1);
+        QTRY_COMPARE_WITH_TIMEOUT(listener.paths.size(), 5, kPatience); // the 500: 10 s to wait
+        mSender->setUrl(QStringLiteral("http://%1/other").arg(listener.address()));
+        QTRY_COMPARE_WITH_TIMEOUT(listener.paths.size(), 6, 5000);
+        QCOMPARE(listener.paths.last(), QByteArray("/other"));
+    }
+
+    // An outbox that cannot be written stops the sending (what was posted cannot be marked sent),
+    // says so once, and goes on when it can be written, posting nothing twice.
+    void unwritableOutboxStopsSending()
+    {
+        ScriptedListener listener;
+        pointAt(listener.address());
+        save(3); // no sender here: only kept
+        if (!mFolder->makeReadOnly(Driver::outboxPath()))
+            QSKIP("this file system cannot make a file read-only for root");
+        ScriptedMessages& boxes = expectSaveFailed();
+        startSender();
+        frmZEPTA::instance(); // follows the sender
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.allShown(), kPatience);
+        QCOMPARE(boxes.last().text,
+            QStringLiteral("Unable to save event via XML to: %1\r\nThe outbox %2 cannot be written: the file or its "
+                           "folder is read-only. Sending waits until it can be; every event is kept.")
+                .arg(Driver::listenerUrl(), Driver::outboxPath()));
+        frmOutbox::instance().Show_Outbox();
+        QVERIFY2(frmOutbox::instance().lblCounts->text().endsWith(
+                     "\nSending waits: the outbox cannot be written (the file or its folder is read-only)."),
+            qPrintable(frmOutbox::instance().lblCounts->text()));
+        QTest::qWait(300); // many retry periods
+        QCOMPARE(listener.paths.size(), 3);
+        mFolder->makeWritable(Driver::outboxPath());
+        QTRY_COMPARE_WITH_TIMEOUT(Driver::OutboxStore(Driver::outboxPath()).counts().sent, 3, kPatience);
+        QTRY_VERIFY(mSender->stalled().isEmpty());
+        QCOMPARE(listener.paths.size(), 3);
+    }
+
     // An outbox that cannot be written fails the save with the reason. Killed
     // mid-post after the listener kept the event, then started again: the
     // listener, keyed on the id, keeps each once, and none is lost.
@@ -249,7 +325,10 @@ private slots:
             QVERIFY2(text.startsWith(QStringLiteral("Unable to save event via XML to: http://%1/Zepta/listener.asp\r\n")
                                          .arg(listener.address())),
                 qPrintable(text));
-            QVERIFY2(text.contains(QLatin1String("readonly")), qPrintable(text));
+            QVERIFY2(text.endsWith(QStringLiteral("\r\nThe event could not be kept in the outbox %1: the file or its "
+                                                  "folder is read-only.")
+                                       .arg(Driver::outboxPath())),
+                qPrintable(text));
             mFolder->makeWritable(Driver::outboxPath());
         }
         QProcess probe;
