@@ -157,7 +157,11 @@ QString xmlEscape(const QString& text)
         default:
             break;
         }
-        if (c < 0x20 || c == 0xFFFE || c == 0xFFFF) {
+        // XML 1.0 cannot carry these at all: the other control characters
+        // become their visible control pictures (BEL U+2407), as in GPX.
+        if (c < 0x20) {
+            out += QChar(0x2400 + c);
+        } else if (c == 0xFFFE || c == 0xFFFF) {
             out += QChar(0xFFFD);
         } else if (p->isHighSurrogate() && p + 1 != end && (p + 1)->isLowSurrogate()) {
             out += *p;

@@ -80,7 +80,8 @@ private slots:
     void cleanup() { mFolder.reset(); }
 
     // Every column reaches the view, each event with a reading of its own; the
-    // XML holds a UUID, every text exactly, U+FFFD for what XML cannot carry.
+    // XML holds a UUID, every text exactly, a control picture or U+FFFD for
+    // what XML cannot carry.
     void storedAndWrittenExactly()
     {
         const gps::Reading reading = makeReading(
@@ -105,10 +106,10 @@ private slots:
                                  "<Hdop>0.9</Hdop><Locked>true</Locked><Accuracy>4.5</Accuracy><FixAge>0.5</FixAge>"
                                  "<Samples>5</Samples><Spread>0.84</Spread></GpsReading>"
                                  "<TrackId>1765010415000</TrackId></GeocodedEvent>"));
-        const auto unwritable
-            = filledEvent(QStringLiteral("  \r\n "), 1, QString(QChar(0x01)) + QChar(0xD800) + kAwkwardNotes);
+        const auto unwritable = filledEvent(
+            QStringLiteral("  \r\n "), 1, QStringLiteral("\x01\x1b\ufffe") + QChar(0xD800) + kAwkwardNotes);
         QCOMPARE(texts(unwritable->XmlText()),
-            (QStringList {QStringLiteral("  \r\n "), QStringLiteral("\ufffd\ufffd") + kAwkwardNotes}));
+            (QStringList {QStringLiteral("  \r\n "), QStringLiteral("\u2401\u241b\ufffd\ufffd") + kAwkwardNotes}));
 
         auto c = db::Connection::openFile(mFolder->eventDatabase(), db::Connection::Mode::ReadOnly);
         auto rs = c.open(QStringLiteral("SELECT * FROM GEOCODED_EVENTS_WITH_GPS_READINGS V JOIN (SELECT GPS_READING_ID "
