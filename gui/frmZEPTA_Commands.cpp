@@ -16,8 +16,9 @@ const char* const kHelpFileName = "Zepta.html";
 
 QString firstExportPath()
 {
+    // Qt names a documents folder even where the user has none.
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (folder.isEmpty())
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
         folder = QDir::homePath();
     return QDir(folder).filePath(QStringLiteral("zepta.txt"));
 }

@@ -37,8 +37,9 @@ private slots:
         mFolder.reset();
     }
 
-    // First zepta.txt in the documents folder, as text; then the name and type
-    // last chosen. A typed extension chooses the format, whatever the type.
+    // First zepta.txt in the documents folder (the home folder for a user who has none), as
+    // text; then the name and type last chosen. A typed extension chooses the format, whatever
+    // the type.
     void saveDataOffersTheLastChosenName()
     {
         ScriptedMessages boxes;
@@ -46,9 +47,18 @@ private slots:
         const QString text = QStringLiteral("Comma-separated text (*.txt *.csv)");
         const QString gpx = QStringLiteral("GPX 1.1 (*.gpx)"), geoJson = QStringLiteral("GeoJSON (*.geojson)");
         const QString chosen = mFolder->file(QStringLiteral("field data"));
-        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        QStringList offered {
-            QDir(documents.isEmpty() ? QDir::homePath() : documents).filePath(QStringLiteral("zepta.txt")), text};
+        const QString home = mFolder->file(QStringLiteral("home"));
+        QVERIFY(QDir().mkpath(home));
+        const auto restore = qScopeGuard([previous = std::make_pair(qgetenv("HOME"), qgetenv("XDG_CONFIG_HOME"))] {
+            qputenv("HOME", previous.first);
+            if (previous.second.isNull())
+                qunsetenv("XDG_CONFIG_HOME");
+            else
+                qputenv("XDG_CONFIG_HOME", previous.second);
+        });
+        qputenv("HOME", QFile::encodeName(home));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
+        QStringList offered {home + QStringLiteral("/zepta.txt"), text};
         std::optional<SaveDialogChoice> answer;
         SaveDialogRequest asked;
         setSaveDialogPresenter([&](const SaveDialogRequest& request) { // the folder puts the seam back
