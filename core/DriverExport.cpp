@@ -84,7 +84,11 @@ public:
         if (mBuffer.empty())
             return;
         const auto size = static_cast<qint64>(mBuffer.size());
-        const qint64 written = mDevice->write(mBuffer.data(), size);
+        qint64 written = 0;
+        // A write cut short is tried again for the rest: the second one
+        // fails with the reason (a full disk).
+        for (qint64 part = 0; written < size && (part = mDevice->write(mBuffer.data() + written, size - written)) > 0;)
+            written += part;
         mBuffer.clear(); // keeps its room
         if (written == size)
             return;
