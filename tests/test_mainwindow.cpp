@@ -179,6 +179,7 @@ private slots:
                 QCOMPARE(w.label_Event_Category->text(), QStringLiteral("Road Survey"));
                 QCOMPARE(w.mEventTypeIDs, (Driver::SlotTypes {101, 102, 103, 104, 105, 106, 107, 108}));
             }
+            QVERIFY(boxes.allShown());
             QCOMPARE(boxes.last().text,
                 QStringLiteral("The setting EVENT_CATEGORY holds \"%1\", which Zepta cannot use.\r\nZepta uses "
                                "\"30\" until the setting is saved again in File > Configure.")
