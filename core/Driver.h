@@ -65,10 +65,10 @@ QString eventDatabasePath();
 
 // Every file the program keeps in a data folder: its three databases
 // (zepta.mdb, Nomrel.mdb, Outbox.mdb) and the side files SQLite may make for
-// each (-journal, -wal, -shm), whether they exist at the moment or not.
+// each (-journal, -wal, -shm), whether they exist at the moment or not, and
+// the lock of an installed Zepta (zepta.lock).
 QStringList keptFiles(const QString& dataFolder);
-// Those of the program's data folder and of the folders its connection
-// strings name.
+// Those of the data folder and of the folders the connection strings name.
 QStringList keptFiles();
 // Whether writing to `path` would write over one of `kept`, by whatever name
 // it is reached: a symbolic or hard link, another spelling, another mount.

@@ -24,12 +24,14 @@ QStringList keptFiles(const QString& dataFolder)
     for (const char* database : {"zepta.mdb", "Nomrel.mdb", "Outbox.mdb"})
         for (const char* side : {"", "-journal", "-wal", "-shm"})
             files << dataFolder + QLatin1Char('/') + QLatin1String(database) + QLatin1String(side);
+    // An installed Zepta's lock: replaced, a second Zepta could start.
+    files << dataFolder + QStringLiteral("/zepta.lock");
     return files;
 }
 
 QStringList keptFiles()
 {
-    QStringList files = keptFiles(programFolder());
+    QStringList files = keptFiles(dataFolder());
     // The connection strings may name other folders (tools and tests point
     // them elsewhere): whatever they name is kept as well.
     for (const QString& connectionString : {applicationConnectionString(), eventDatabaseConnectionString()}) {

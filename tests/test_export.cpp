@@ -319,7 +319,8 @@ private slots:
         std::filesystem::create_directory_symlink(
             mFolder->path().toStdString(), mFolder->file(QStringLiteral("alias")).toStdString());
         const QStringList absent = {QStringLiteral("Nomrel.mdb-wal"), QStringLiteral("a folder/../zepta.mdb-journal"),
-            QStringLiteral("alias/Outbox.mdb-shm"), QStringLiteral("alias/Nomrel.mdb-journal")};
+            QStringLiteral("alias/Outbox.mdb-shm"), QStringLiteral("alias/Nomrel.mdb-journal"),
+            QStringLiteral("zepta.lock")};
         exportTo(mFolder->file(QStringLiteral("no such folder/events.txt")), -1, format,
             QStringLiteral("The file or its folder does not exist."));
         for (const QString& name : {QStringLiteral("a folder"), QStringLiteral("pipe")})
