@@ -3,7 +3,7 @@
 // The outbox of the XML storage mode: every event saved in that mode is first
 // committed here, durably (on disk when add() returns), and only then sent by
 // the sender (core/OutboxSender.h), which marks it sent on a 2xx answer. The
-// file is Outbox.mdb in the program folder (SQLite), made on first use. It is
+// file is Outbox.mdb in the data folder (SQLite), made on first use. It is
 // not the event database: export, purge and the event count never see it.
 //
 // Each event is a row in one of three states: waiting (to be sent, oldest

@@ -2,7 +2,7 @@
 
 // Port numbers: what COM n stands for.
 //
-// COM n is the program folder's entry "ports/COMn" when there is one: a
+// COM n is the data folder's entry "ports/COMn" when there is one: a
 // symbolic link to a device (e.g. /dev/ttyUSB0, or a pseudo-terminal), or a
 // small text file whose first line is a network address, "gpsd://HOST[:PORT]"
 // (a gpsd, port 2947 unless given) or "tcp://HOST:PORT" (NMEA over TCP).
@@ -56,7 +56,7 @@ PortTarget resolvePort(
 
 QStringList orderSerialPorts(const QStringList& systemLocations);
 
-// Whether the program folder has an entry ports/COMn (whatever it holds).
+// Whether the data folder has an entry ports/COMn (whatever it holds).
 bool portHasEntry(const QString& programFolder, int port);
 
 } // namespace nomrel

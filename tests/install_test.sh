@@ -84,8 +84,8 @@ PIDS+=($!)
 wait_for 10 grep -q . "$WORK/display" || fail "Xvfb did not start"
 export DISPLAY=:$(head -1 "$WORK/display")
 unset QT_QPA_PLATFORM
-mkdir -p "$DATA"
-"$P/bin/nomrel" simulate --folder "$DATA" --port 1 >/dev/null &
+# Without --folder the simulator feeds the installed Zepta's data folder.
+"$P/bin/nomrel" simulate --port 1 >/dev/null &
 PIDS+=($!)
 "$P/bin/zepta" >"$WORK/first.log" 2>&1 &
 FIRST=$!
@@ -94,6 +94,7 @@ PIDS+=($FIRST)
 # database is made once it is shown.
 wait_for 30 test -f "$DATA/Nomrel.mdb" || { cat "$WORK/first.log"; fail "Nomrel.mdb not made in the data folder"; }
 [ -f "$DATA/zepta.mdb" ] || fail "zepta.mdb not made in the data folder"
+[ "$(stat -c %a "$DATA")" = 700 ] || fail "the data folder is not the user's alone"
 
 "$P/bin/zepta" >"$WORK/second.log" 2>&1 &
 SECOND=$!

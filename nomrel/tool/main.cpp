@@ -1,8 +1,8 @@
 // nomrel: the receiver component's command-line tool.
 //
 //   nomrel decode FILE|-
-//   nomrel replay --folder DIR --port N [--rate HZ] [--loop] FILE
-//   nomrel simulate --folder DIR --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]
+//   nomrel replay [--folder DIR] --port N [--rate HZ] [--loop] FILE
+//   nomrel simulate [--folder DIR] --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]
 //   nomrel serve --port N [--rate HZ] [--loop] [FILE]
 //   nomrel --help | --version
 
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,15 +23,38 @@
 namespace
 {
 
+// Without --folder, replay and simulate feed the Zepta beside this tool by its
+// rule: its program folder when zepta.mdb lies there, else the user's data
+// folder, $XDG_DATA_HOME/zepta (~/.local/share/zepta), made if missing.
+std::string zeptaDataFolder()
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (!error && fs::exists(self.parent_path() / "zepta.mdb", error))
+        return self.parent_path().string();
+    std::string folder;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        folder = std::string(xdg) + "/zepta";
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        folder = std::string(home) + "/.local/share/zepta";
+    else
+        return {};
+    if (fs::create_directories(folder, error))
+        fs::permissions(folder, fs::perms::owner_all, error);
+    return folder;
+}
+
 void printUsage(std::FILE* to)
 {
     std::fputs("usage:\n"
                "  nomrel decode FILE|-\n"
                "      one JSON line per fix cycle of an NMEA log (- reads standard input)\n"
-               "  nomrel replay --folder DIR --port N [--rate HZ] [--loop] FILE\n"
+               "  nomrel replay [--folder DIR] --port N [--rate HZ] [--loop] FILE\n"
                "      plays FILE on a pseudo-terminal linked as DIR/ports/COMn, HZ fix cycles a second (1)\n"
-               "  nomrel simulate --folder DIR --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]\n"
+               "  nomrel simulate [--folder DIR] --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]\n"
                "      a generated walk on a pseudo-terminal linked as DIR/ports/COMn\n"
+               "      (DIR: by default the folder of the Zepta beside nomrel, or ~/.local/share/zepta)\n"
                "  nomrel serve --port N [--rate HZ] [--loop] [FILE]\n"
                "      NMEA over TCP on 127.0.0.1 port N (0: any free one): FILE, or the generated walk,\n"
                "      from its beginning to each client\n"
@@ -214,6 +238,8 @@ std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, Feeder fe
             return std::nullopt;
         }
     }
+    if (!serve && result.options.folder.empty())
+        result.options.folder = zeptaDataFolder();
     const bool complete = serve
         ? result.options.port >= 0 && (!result.options.loop || !result.file.empty())
         : !result.options.folder.empty() && result.options.port > 0 && (simulate || !result.file.empty());
