@@ -81,7 +81,7 @@ env -u DISPLAY -u QT_QPA_PLATFORM "$P/bin/zepta" --version | grep -qF "installed
 (cd "$ROOT" && find . -type f -exec sha256sum {} + | sort) >"$WORK/before"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
 PIDS+=($!)
-wait_for 10 grep -q . "$WORK/display" || fail "Xvfb did not start"
+wait_for 10 grep -qs . "$WORK/display" || fail "Xvfb did not start"
 export DISPLAY=:$(head -1 "$WORK/display")
 unset QT_QPA_PLATFORM
 # Without --folder the simulator feeds the installed Zepta's data folder.
@@ -107,7 +107,19 @@ kill -0 "$FIRST" || fail "the first zepta ended"
 # Choose the first event icon and press Save Event. Before the simulated fix
 # is in, the save says "GPS Reading Required": close that box and try again.
 wait_for 10 test -L "$DATA/ports/COM1" || fail "the simulated receiver made no ports/COM1"
-WINDOW=$(xdotool search --onlyvisible --name '^Zepta$' | head -1)
+# The main window is 453 pixels wide (6795 twips); the splash, whose name is
+# the same, may still be on its way out.
+main_window() {
+  local id
+  for id in $(xdotool search --onlyvisible --name '^Zepta$' 2>/dev/null); do
+    if xdotool getwindowgeometry "$id" 2>/dev/null | grep -q 'Geometry: 453x'; then
+      WINDOW=$id
+      return 0
+    fi
+  done
+  return 1
+}
+wait_for 10 main_window || fail "no main window"
 MENU=$(( $(xdotool getwindowgeometry "$WINDOW" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\)/\1/p') - 446 ))
 saved() { [ "$(sqlite3 "$DATA/Nomrel.mdb" 'SELECT count(*) FROM GEOCODED_EVENTS' 2>/dev/null)" = 1 ]; }
 for attempt in 1 2 3 4 5 6 7 8 9 10; do
