@@ -15,6 +15,11 @@ namespace
 
 // The elements read, by their path below the root.
 const QString kEvent = QStringLiteral("GeocodedEvent");
+// The event document nests four deep (Zepta/GeocodedEvent/GpsReading/
+// Latitude); twice that leaves room for a group added later. Anything deeper
+// is refused at once, so the work per element stays bounded however deep a
+// hostile document goes.
+constexpr qsizetype kMaxDepth = 8;
 
 std::optional<double> number(const QString& text, bool* bad)
 {
@@ -77,7 +82,11 @@ std::optional<Event> parseEvent(const QByteArray& body, QString* reason)
             return refuse(reason, QStringLiteral("Entity references other than the predefined ones are not accepted."));
         case QXmlStreamReader::StartElement:
             if (path.isEmpty() && xml.name() != QLatin1String("Zepta"))
-                return refuse(reason, QStringLiteral("The root element is \"%1\", not \"Zepta\".").arg(xml.name()));
+                return refuse(
+                    reason, QStringLiteral("The root element is \"%1\", not \"Zepta\".").arg(xml.name().left(64)));
+            if (path.size() == kMaxDepth)
+                return refuse(
+                    reason, QStringLiteral("The document nests elements deeper than %1 levels.").arg(kMaxDepth));
             if (path.size() == 1 && xml.name() == kEvent && ++events > 1)
                 return refuse(reason, QStringLiteral("The document holds more than one GeocodedEvent."));
             path.append(xml.name().toString());

@@ -17,6 +17,12 @@ using namespace listener_test;
 
 // The document Zepta writes with `from` replaced by `to`.
 QByteArray edited(const QByteArray& from, const QByteArray& to) { return eventDocument().replace(from, to); }
+// Zepta's document with `depth` elements nested in its notes.
+QByteArray nested(int depth)
+{
+    return edited("<Notes></Notes>",
+        "<Notes>" + QByteArray("<a>").repeated(depth) + QByteArray("</a>").repeated(depth) + "</Notes>");
+}
 
 class TestListener : public QObject
 {
@@ -44,6 +50,10 @@ private slots:
         QVERIFY2(sparse, qPrintable(reason));
         QCOMPARE(sparse->altitude, std::nullopt);
         QCOMPARE(sparse->gmt, std::nullopt);
+        // 40,000 nested elements (280 KB) are refused as soon as they nest
+        // too deep, not after work growing with the square of the depth.
+        QVERIFY(!listener::parseEvent(nested(40000), &reason));
+        QVERIFY2(reason.contains(QStringLiteral("deeper")), qPrintable(reason));
     }
 
     // Each request is sent twice, on connections of their own: a document
@@ -65,6 +75,7 @@ private slots:
         QTest::newRow("other root") << post("Zepta>", "Other>") << 400;
         QTest::newRow("id not a UUID") << post("<EventId>", "<EventId>x") << 400;
         QTest::newRow("no coordinates") << post("<Latitude>57.4125000</Latitude>", "") << 400;
+        QTest::newRow("nested too deep") << postRequest(nested(400)) << 400;
         QTest::newRow("latitude out of range") << postRequest(eventDocument(nullptr, {}, 91.0)) << 400;
         QTest::newRow("external entity") << post("<Zepta>", doctype + "&x;") << 400;
         QTest::newRow("entity expansion") << post("<Zepta>", doctype + "&b;") << 400;
