@@ -6,6 +6,7 @@
 #include <QXmlStreamReader>
 
 #include <cmath>
+#include <cstring>
 
 namespace listener
 {
@@ -20,6 +21,50 @@ const QString kEvent = QStringLiteral("GeocodedEvent");
 // is refused at once, so the work per element stays bounded however deep a
 // hostile document goes.
 constexpr qsizetype kMaxDepth = 8;
+
+// Qt's reader checks each attribute against the element's earlier ones, so
+// one tag with tens of thousands of them costs seconds. The event document
+// has none; a few are allowed (a namespace, a version). This lexer skips
+// comments, CDATA and processing instructions and counts the attributes of
+// each tag before the reader sees it. A body it misreads is not well-formed
+// XML, which the reader then refuses.
+constexpr int kMaxAttributes = 16;
+
+bool tooManyAttributes(const QByteArray& body)
+{
+    const char* p = body.constData();
+    const char* const end = p + body.size();
+    const auto skipPast = [&](const char* mark) {
+        const qsizetype at = body.indexOf(mark, p - body.constData());
+        p = at < 0 ? end : body.constData() + at + qstrlen(mark);
+    };
+    while ((p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p))))) {
+        const QByteArrayView rest(p, end - p);
+        if (rest.startsWith("<!--")) {
+            skipPast("-->");
+        } else if (rest.startsWith("<![CDATA[")) {
+            skipPast("]]>");
+        } else if (rest.startsWith("<?")) {
+            skipPast("?>");
+        } else {
+            int attributes = 0;
+            char quote = 0;
+            for (++p; p < end && (quote || *p != '>'); ++p) {
+                if (quote) {
+                    if (*p == quote)
+                        quote = 0;
+                } else if (*p == '"' || *p == '\'') {
+                    quote = *p;
+                } else if (*p == '=' && ++attributes > kMaxAttributes) {
+                    return true;
+                }
+            }
+        }
+        if (p >= end)
+            break;
+    }
+    return false;
+}
 
 std::optional<double> number(const QString& text, bool* bad)
 {
@@ -68,6 +113,8 @@ QByteArray canonicalEventId(const QByteArray& text)
 
 std::optional<Event> parseEvent(const QByteArray& body, QString* reason)
 {
+    if (tooManyAttributes(body))
+        return refuse(reason, QStringLiteral("An element has more than %1 attributes.").arg(kMaxAttributes));
     QXmlStreamReader xml(body);
     QHash<QString, QString> leaves; // "GeocodedEvent/GpsReading/Latitude" -> text
     QStringList path;
