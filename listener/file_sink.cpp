@@ -77,7 +77,7 @@ struct FdCloser {
 
 } // namespace
 
-FileSink::FileSink(int fd, bool ownsFd, QSet<QByteArray> ids)
+FileSink::FileSink(int fd, bool ownsFd, QHash<QByteArray, QByteArray> ids)
     : mFd(fd)
     , mOwnsFd(ownsFd)
     , mIds(std::move(ids))
@@ -134,14 +134,14 @@ std::unique_ptr<FileSink> FileSink::open(const QString& path, QString* error, QS
                     .arg(data.size() - end)
                     .arg(path);
     }
-    QSet<QByteArray> ids;
+    QHash<QByteArray, QByteArray> ids;
     ids.reserve(records.size());
     for (const Record& record : records) {
         QString ignored;
         const QByteArray id
             = record.eventId.isEmpty() ? parseEvent(record.body, &ignored).value_or(Event {}).eventId : record.eventId;
-        if (!id.isEmpty())
-            ids.insert(id);
+        if (!id.isEmpty() && !ids.contains(id))
+            ids.insert(id, bodyDigest(record.body));
     }
     if (!existed) {
         // The new file's name must survive a crash as well as its records.
@@ -156,17 +156,19 @@ std::unique_ptr<FileSink> FileSink::open(const QString& path, QString* error, QS
 void FileSink::write(std::vector<Submission>& batch)
 {
     QByteArray out;
-    QSet<QByteArray> fresh;
+    QHash<QByteArray, QByteArray> fresh;
     std::vector<Outcome> outcomes(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i) {
         const QByteArray& id = batch[i].event.eventId;
-        if (mIds.contains(id) || fresh.contains(id)) {
-            outcomes[i] = {200, QStringLiteral("Already stored.")};
+        const auto kept = mIds.constFind(id);
+        const auto earlier = fresh.constFind(id);
+        if (kept != mIds.cend() || earlier != fresh.cend()) {
+            outcomes[i] = repeatOutcome(kept != mIds.cend() ? *kept : *earlier, batch[i].digest);
             continue;
         }
-        fresh.insert(id);
+        fresh.insert(id, batch[i].digest);
         out += formatRecord(batch[i].record);
-        outcomes[i] = {200, QStringLiteral("Stored.")};
+        outcomes[i] = storedOutcome();
     }
     if (!out.isEmpty()) {
         // A failed write may have left part of a batch behind: take it back
@@ -174,7 +176,7 @@ void FileSink::write(std::vector<Submission>& batch)
         if ((!mTorn || ::ftruncate(mFd, mGoodSize) == 0) && writeAll(mFd, out) && (!mSync || ::fdatasync(mFd) == 0)) {
             mTorn = false;
             mGoodSize += out.size();
-            mIds.unite(fresh);
+            mIds.insert(fresh);
         } else {
             const QString reason = systemError(errno);
             mTorn = mSync;

@@ -3,11 +3,11 @@
 // The embedded default sink: one append-only file of records (see
 // listener_core.h), keyed on the event id. The ids already in the file are
 // read at start, so each id is kept once also across restarts; a repeat is
-// answered 200 without writing. A batch is answered only after fdatasync.
+// answered 200 without writing, another body under a kept id 409. A batch is answered only after fdatasync.
 
 #include "listener/listener_sink.h"
 
-#include <QSet>
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -33,14 +33,14 @@ protected:
     void write(std::vector<Submission>& batch) override;
 
 private:
-    FileSink(int fd, bool ownsFd, QSet<QByteArray> ids);
+    FileSink(int fd, bool ownsFd, QHash<QByteArray, QByteArray> ids);
 
     int mFd;
     bool mOwnsFd;
     bool mSync;
     long long mGoodSize; // the end of the last whole record written
     bool mTorn = false; // something after mGoodSize still has to be cut off
-    QSet<QByteArray> mIds;
+    QHash<QByteArray, QByteArray> mIds; // event id -> its body's digest
 };
 
 } // namespace listener

@@ -48,6 +48,9 @@ struct Exchange {
     QByteArray path;
     QByteArray idempotencyKey;
     QByteArray body;
+    bool suspectPath = false;
+    QByteArray eventId; // once the body is read
+    QByteArray crew; // once the key is checked
     std::size_t reserved = 0; // of the server's body budget
     Outcome outcome;
     Conn* conn = nullptr;
@@ -56,7 +59,7 @@ struct Exchange {
 };
 
 // The path as the client sent it (not unescaped), and never with a blank or
-// a control character, since it goes into a record's header line.
+// a control character, since it goes into a record's header line and the log.
 QByteArray cleanPath(const char* url)
 {
     QByteArray path;
@@ -69,6 +72,24 @@ QByteArray cleanPath(const char* url)
     }
     return path.isEmpty() ? QByteArray("/") : path;
 }
+
+// A path that climbs out of its folder or hides a NUL or a control
+// character, as sent or percent-escaped: no client of ours sends one, and
+// whatever later serves files by path must never meet it.
+bool isSuspectPath(const QByteArray& raw)
+{
+    const QByteArray path = QByteArray::fromPercentEncoding(raw);
+    for (const char c : path)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return true;
+    for (const QByteArray& segment : path.split('/'))
+        if (segment == ".." || segment == ".")
+            return true;
+    return path.contains('\\');
+}
+
+// A path as the log shows it: long ones cut short.
+QByteArray logged(const QByteArray& path) { return path.size() <= 256 ? path : path.left(256) + "..."; }
 
 size_t keepRaw(void*, MHD_Connection*, char* text) { return std::strlen(text); }
 
@@ -115,11 +136,13 @@ struct HttpServer::Impl {
                 response, MHD_HTTP_HEADER_RETRY_AFTER, QByteArray::number(options.retryAfterSeconds).constData());
         const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status), response);
         MHD_destroy_response(response);
-        log(QStringLiteral("%1 %2 %3 %4 %5")
-                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), QString::fromLatin1(exchange->method),
-                    QString::fromLatin1(exchange->path))
-                .arg(status)
-                .arg(text));
+        // Fields of our own making or escaped; never the body, never a
+        // template built from what the client sent.
+        const auto field = [](const QByteArray& value) { return value.isEmpty() ? QByteArray("-") : value; };
+        log(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ')
+            + QString::fromLatin1(field(exchange->conn ? exchange->conn->address : QByteArray()) + ' '
+                + cleanPath(exchange->method.constData()) + ' ' + logged(exchange->path) + ' '
+                + QByteArray::number(status) + ' ' + field(exchange->eventId) + ' ' + field(exchange->crew)));
         return queued;
     }
 
@@ -132,6 +155,9 @@ struct HttpServer::Impl {
         if (exchange->method != MHD_HTTP_METHOD_POST)
             return answer(
                 connection, exchange, MHD_HTTP_METHOD_NOT_ALLOWED, QStringLiteral("Only POST is accepted here."));
+        if (exchange->suspectPath)
+            return answer(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                QStringLiteral("The path holds \"..\", \".\", a backslash or a control character."));
         int lengths = 0;
         MHD_get_connection_values(
             connection, MHD_HEADER_KIND,
@@ -229,6 +255,7 @@ struct HttpServer::Impl {
         std::optional<Event> event = parseEvent(exchange->body, &reason);
         if (!event)
             return answer(connection, exchange, MHD_HTTP_BAD_REQUEST, reason);
+        exchange->eventId = event->eventId;
         if (!exchange->idempotencyKey.isNull() && canonicalEventId(exchange->idempotencyKey) != event->eventId)
             return answer(connection, exchange, MHD_HTTP_BAD_REQUEST,
                 QStringLiteral("The Idempotency-Key header names another id than the EventId."));
@@ -237,6 +264,8 @@ struct HttpServer::Impl {
         submission.record = {QDateTime::currentDateTimeUtc(), exchange->path, exchange->body, event->eventId};
         submission.event = std::move(*event);
         submission.sender = exchange->conn->address;
+        submission.digest = bodyDigest(exchange->body);
+        submission.crew = exchange->crew;
         submission.done = [connection, exchange](const Outcome& outcome) {
             exchange->outcome = outcome;
             exchange->stage = Exchange::Stage::Ready;
@@ -264,6 +293,7 @@ struct HttpServer::Impl {
             *requestContext = exchange;
             exchange->method = method;
             exchange->path = cleanPath(url);
+            exchange->suspectPath = isSuspectPath(url);
             exchange->conn = static_cast<Conn*>(
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
             if (self->office && self->options.answerStatus == 0 && OfficeWeb::wants(exchange->method, exchange->path))

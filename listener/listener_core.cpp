@@ -1,5 +1,6 @@
 #include "listener/listener_core.h"
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QStringList>
 #include <QUuid>
@@ -101,6 +102,8 @@ std::optional<Event> refuse(QString* reason, const QString& text)
 }
 
 } // namespace
+
+QByteArray bodyDigest(const QByteArray& body) { return QCryptographicHash::hash(body, QCryptographicHash::Sha256); }
 
 QByteArray canonicalEventId(const QByteArray& text)
 {

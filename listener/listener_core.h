@@ -42,6 +42,10 @@ struct Event {
 // result is empty and `reason` says why in one short sentence.
 std::optional<Event> parseEvent(const QByteArray& body, QString* reason);
 
+// The SHA-256 of a body, which tells a retry from another document under the
+// same id.
+QByteArray bodyDigest(const QByteArray& body);
+
 // The canonical form of an event id given as a UUID (with or without braces,
 // any letter case); empty when it is not one.
 QByteArray canonicalEventId(const QByteArray& text);

@@ -5,6 +5,16 @@
 namespace listener
 {
 
+Outcome repeatOutcome(const QByteArray& storedDigest, const QByteArray& digest)
+{
+    // Rows stored before digests were kept have none: take them as the same.
+    if (storedDigest.isEmpty() || storedDigest == digest)
+        return {200, QStringLiteral("Already stored.")};
+    return {409, QStringLiteral("Another document is stored under this EventId.")};
+}
+
+Outcome storedOutcome() { return {200, QStringLiteral("Stored.")}; }
+
 Sink::Sink(std::size_t maxQueued, std::size_t maxBatch)
     : mMaxQueued(maxQueued)
     , mMaxBatch(maxBatch)

@@ -22,14 +22,20 @@ namespace listener
 {
 
 struct Outcome {
-    int status = 200; // 200 stored (or stored before), 503 try again later
+    int status = 200; // 200 stored (or stored before), 409 another body under the id, 503 try again later
     QString text;
 };
+// The answer for an event whose id is stored already: 200 when it is the
+// same document (a retry), 409 when another body claims the id.
+Outcome repeatOutcome(const QByteArray& storedDigest, const QByteArray& digest);
+Outcome storedOutcome();
 
 struct Submission {
     Event event;
     Record record; // what the file sink writes: time of receipt, path, body, id
     QByteArray sender; // the client's address, e.g. "127.0.0.1"
+    QByteArray digest; // of the body (bodyDigest)
+    QByteArray crew; // the crew the request was authenticated as; empty when anonymous
     // Called once, on the sink's thread, after the event is stored or failed.
     std::function<void(const Outcome&)> done;
 };

@@ -16,7 +16,7 @@ namespace
 
 // Serializes the schema's creation between listeners starting together.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7306254135010481153)";
-constexpr int kColumns = 16; // parameters per inserted row
+constexpr int kColumns = 18; // parameters per inserted row
 constexpr auto kRetryPause = std::chrono::seconds(1); // between attempts to reach a lost database
 
 struct ResultClear {
@@ -32,6 +32,19 @@ struct SqliteFinalize {
 };
 
 QString pgError(PGconn* connection) { return QString::fromUtf8(PQerrorMessage(connection)).trimmed(); }
+
+// A statement's error for the log: its code and first line, never the
+// DETAIL that may quote a row (and with it a crew's notes).
+QString statementError(PGconn* connection, const PGresult* result)
+{
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    if (!primary)
+        return pgError(connection).section(QLatin1Char('\n'), 0, 0);
+    const char* code = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    return QStringLiteral("%1 (SQLSTATE %2)").arg(QString::fromUtf8(primary), QString::fromLatin1(code ? code : "?"));
+}
+
+const QString kUnavailable = QStringLiteral("database unavailable");
 
 // Runs SQL without parameters; empty on success, else the server's message.
 QString exec(PGconn* connection, const char* sql)
@@ -80,6 +93,8 @@ CREATE TABLE IF NOT EXISTS zepta.events (
     received_at timestamptz NOT NULL,
     sender_address inet
 );
+ALTER TABLE zepta.events ADD COLUMN IF NOT EXISTS crew text;
+ALTER TABLE zepta.events ADD COLUMN IF NOT EXISTS body_sha256 bytea;
 CREATE INDEX IF NOT EXISTS events_geom_idx ON zepta.events USING gist (geom);
 CREATE TABLE IF NOT EXISTS zepta.event_categories (
     event_category_id integer PRIMARY KEY,
@@ -95,6 +110,15 @@ CREATE TABLE IF NOT EXISTS zepta.event_ui_mappings (
     event_category_id integer NOT NULL,
     event_type_id integer NOT NULL
 );
+-- A view cannot take new columns of the table in the middle: made afresh
+-- when the table has gained some.
+DO $$ BEGIN
+    IF (SELECT count(*) FROM information_schema.columns WHERE table_schema = 'zepta' AND table_name = 'events_map')
+        <> (SELECT count(*) + 1 FROM information_schema.columns WHERE table_schema = 'zepta' AND table_name = 'events')
+    THEN
+        DROP VIEW IF EXISTS zepta.events_map;
+    END IF;
+END $$;
 CREATE OR REPLACE VIEW zepta.events_map AS
     SELECT e.*, t.name AS event_type_name
     FROM zepta.events e LEFT JOIN zepta.event_types t ON t.event_type_id = e.event_type_id;
@@ -226,10 +250,11 @@ void PgSink::lost(const QString& error)
     mReported = true;
 }
 
-bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<bool>* inserted, QString* error)
+bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<RowResult>* results, QString* error)
 {
     QByteArray sql = "INSERT INTO zepta.events (event_id, client_id, event_type_id, notes, gmt, geom, speed, heading, "
-                     "altitude, fix_quality, satellites, hdop, locked, received_at, sender_address) VALUES ";
+                     "altitude, fix_quality, satellites, hdop, locked, received_at, sender_address, crew, "
+                     "body_sha256) VALUES ";
     std::vector<QByteArray> values;
     values.reserve(rows.size() * kColumns);
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -237,7 +262,8 @@ bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<bool>* ins
         sql += (i ? ",(" : "(") + n(1) + "::uuid," + n(2) + "," + n(3) + "::integer," + n(4) + "," + n(5)
             + "::timestamptz,ST_SetSRID(ST_MakePoint(" + n(6) + "::float8," + n(7) + "::float8),4326)," + n(8)
             + "::float8," + n(9) + "::float8," + n(10) + "::float8," + n(11) + "::integer," + n(12) + "::integer,"
-            + n(13) + "::float8," + n(14) + "::boolean," + n(15) + "::timestamptz," + n(16) + "::inet)";
+            + n(13) + "::float8," + n(14) + "::boolean," + n(15) + "::timestamptz," + n(16) + "::inet," + n(17) + ","
+            + n(18) + "::bytea)";
         const Submission& row = *rows[i];
         const Event& e = row.event;
         values.push_back(e.eventId);
@@ -256,31 +282,62 @@ bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<bool>* ins
         values.push_back(e.locked ? QByteArray(*e.locked ? "true" : "false") : QByteArray());
         values.push_back(row.record.received.toUTC().toString(Qt::ISODateWithMs).toLatin1());
         values.push_back(row.sender.isEmpty() ? QByteArray() : row.sender);
+        values.push_back(row.crew.isEmpty() ? QByteArray() : row.crew);
+        values.push_back("\\x" + row.digest.toHex());
     }
-    sql += " ON CONFLICT (event_id) DO NOTHING RETURNING event_id::text";
+    // Which rows are new, and the digest of those stored before, in one
+    // statement: it commits as a whole when it returns. The outer SELECT
+    // sees the table as it was before this statement.
+    const QByteArray idsParameter = "$" + QByteArray::number(static_cast<int>(rows.size()) * kColumns + 1);
+    sql = "WITH fresh AS (" + sql
+        + " ON CONFLICT (event_id) DO NOTHING RETURNING event_id) "
+          "SELECT event_id::text, true, NULL FROM fresh UNION ALL "
+          "SELECT event_id::text, false, encode(body_sha256, 'hex') FROM zepta.events WHERE event_id = ANY("
+        + idsParameter + "::uuid[])";
+    QByteArray ids = "{";
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        ids += (i ? "," : "") + rows[i]->event.eventId;
+    values.push_back(ids + "}");
     std::vector<const char*> pointers;
     pointers.reserve(values.size());
     for (const QByteArray& value : values)
         pointers.push_back(value.isNull() ? nullptr : value.constData());
-    // One statement: it commits as a whole when it returns.
-    const Result result(PQexecParams(mConnection.get(), sql.constData(), static_cast<int>(pointers.size()), nullptr,
+    Result result(PQexecParams(mConnection.get(), sql.constData(), static_cast<int>(pointers.size()), nullptr,
         pointers.data(), nullptr, nullptr, 0));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-        *error = pgError(mConnection.get());
+        *error = statementError(mConnection.get(), result.get());
         return false;
     }
-    QHash<QByteArray, bool> fresh;
-    for (int r = 0; r < PQntuples(result.get()); ++r)
-        fresh.insert(QByteArray(PQgetvalue(result.get(), r, 0)), true);
-    inserted->assign(rows.size(), false);
+    QHash<QByteArray, RowResult> found;
+    const auto take = [&found](const PGresult* rows) {
+        for (int r = 0; r < PQntuples(rows); ++r)
+            found.insert(QByteArray(PQgetvalue(rows, r, 0)),
+                {PQgetvalue(rows, r, 1)[0] == 't', QByteArray::fromHex(PQgetvalue(rows, r, 2))});
+    };
+    take(result.get());
+    if (found.size() < static_cast<qsizetype>(rows.size())) {
+        // Another listener stored an id after this statement began: its row
+        // is visible to a new statement.
+        const char* parameter[] = {values.back().constData()};
+        result.reset(PQexecParams(mConnection.get(),
+            "SELECT event_id::text, false, encode(body_sha256, 'hex') FROM zepta.events WHERE event_id = "
+            "ANY($1::uuid[])",
+            1, nullptr, parameter, nullptr, nullptr, 0));
+        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+            *error = statementError(mConnection.get(), result.get());
+            return false;
+        }
+        take(result.get());
+    }
+    results->assign(rows.size(), RowResult {});
     for (std::size_t i = 0; i < rows.size(); ++i)
-        (*inserted)[i] = fresh.contains(rows[i]->event.eventId);
+        (*results)[i] = found.value(rows[i]->event.eventId);
     return true;
 }
 
 void PgSink::write(std::vector<Submission>& batch)
 {
-    // A repeat inside the batch is answered as its first copy is.
+    // A repeat inside the batch is answered against its first copy.
     std::vector<Submission*> rows;
     std::vector<std::size_t> rowOf(batch.size());
     QHash<QByteArray, std::size_t> firstRow;
@@ -295,53 +352,57 @@ void PgSink::write(std::vector<Submission>& batch)
         rows.push_back(&batch[i]);
     }
 
-    std::vector<Outcome> outcomes(rows.size());
-    const auto failAll = [&](const QString& error) {
-        for (Outcome& outcome : outcomes)
-            outcome = {503, QStringLiteral("The database did not store the event: %1").arg(error)};
-    };
+    std::vector<bool> written(rows.size(), false);
+    std::vector<RowResult> results;
     QString error;
-    std::vector<bool> inserted;
     bool ok = false;
     if (!mConnection && std::chrono::steady_clock::now() - mLastAttempt < kRetryPause) {
         error = mLastError;
     } else if (!mConnection && !connect(&error)) {
         lost(error);
     } else {
-        ok = insert(rows, &inserted, &error);
+        ok = insert(rows, &results, &error);
         if (!ok && PQstatus(mConnection.get()) == CONNECTION_BAD) {
             // The server restarted or the network broke: one fresh connection
             // may do. A commit whose answer was lost is harmless to repeat.
             lost(error);
             if (connect(&error))
-                ok = insert(rows, &inserted, &error);
+                ok = insert(rows, &results, &error);
             else
                 lost(error);
         }
     }
     if (ok) {
-        for (std::size_t r = 0; r < rows.size(); ++r)
-            outcomes[r] = {200, inserted[r] ? QStringLiteral("Stored.") : QStringLiteral("Already stored.")};
+        written.assign(rows.size(), true);
     } else if (mConnection && rows.size() > 1) {
         // The database refused the batch, not the connection: one row may be
         // to blame, so the others must not wait on it.
+        results.assign(rows.size(), RowResult {});
         for (std::size_t r = 0; r < rows.size(); ++r) {
-            std::vector<bool> one;
+            std::vector<RowResult> one;
             QString rowError;
-            if (mConnection && insert({rows[r]}, &one, &rowError))
-                outcomes[r] = {200, one[0] ? QStringLiteral("Stored.") : QStringLiteral("Already stored.")};
-            else
-                outcomes[r] = {503,
-                    QStringLiteral("The database did not store the event: %1")
-                        .arg(rowError.isEmpty() ? mLastError : rowError)};
+            if (mConnection && insert({rows[r]}, &one, &rowError)) {
+                written[r] = true;
+                results[r] = one[0];
+            } else {
+                mLog(QStringLiteral("event %1 not stored: %2")
+                         .arg(QString::fromLatin1(rows[r]->event.eventId), rowError.isEmpty() ? mLastError : rowError));
+            }
             if (mConnection && PQstatus(mConnection.get()) == CONNECTION_BAD)
                 lost(rowError);
         }
-    } else {
-        failAll(error);
+    } else if (mConnection) {
+        mLog(QStringLiteral("event %1 not stored: %2").arg(QString::fromLatin1(rows[0]->event.eventId), error));
     }
-    for (std::size_t i = 0; i < batch.size(); ++i)
-        batch[i].done(outcomes[rowOf[i]]);
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const std::size_t r = rowOf[i];
+        if (!written[r])
+            batch[i].done({503, kUnavailable});
+        else if (results[r].inserted && rows[r] == &batch[i])
+            batch[i].done(storedOutcome());
+        else
+            batch[i].done(repeatOutcome(results[r].inserted ? rows[r]->digest : results[r].digest, batch[i].digest));
+    }
 }
 
 } // namespace listener

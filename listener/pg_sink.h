@@ -77,7 +77,11 @@ private:
     using Connection = std::unique_ptr<pg_conn, ConnCloser>;
 
     bool connect(QString* error);
-    bool insert(const std::vector<Submission*>& rows, std::vector<bool>* inserted, QString* error);
+    struct RowResult {
+        bool inserted = false; // now; else stored before
+        QByteArray digest; // of the body stored before (empty for rows older than digests)
+    };
+    bool insert(const std::vector<Submission*>& rows, std::vector<RowResult>* results, QString* error);
     void lost(const QString& error);
 
     const QByteArray mConninfo;

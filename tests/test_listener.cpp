@@ -85,6 +85,13 @@ private slots:
         QTest::newRow("latitude out of range") << postRequest(eventDocument(nullptr, {}, 91.0)) << 400;
         QTest::newRow("external entity") << post("<Zepta>", doctype + "&x;") << 400;
         QTest::newRow("entity expansion") << post("<Zepta>", doctype + "&b;") << 400;
+        const auto at
+            = [&event](const QByteArray& path) { return postRequest(event).replace("/Zepta/listener.asp", path); };
+        QTest::newRow("path climbs") << at("/Zepta/../listener.asp") << 400;
+        QTest::newRow("path climbs escaped") << at("/%2e%2E/listener.asp") << 400;
+        QTest::newRow("NUL in path") << at("/Zepta%00.asp") << 400;
+        QTest::newRow("path too long") << at('/' + QByteArray(40000, 'a')) << 414;
+        QTest::newRow("header too large") << postRequest(event, {{"X-Big", QByteArray(40000, 'a')}}) << 431;
         QTest::newRow("not a POST") << QByteArray("GET /Zepta/listener.asp HTTP/1.1\r\nHost: x\r\n\r\n") << 405;
         QTest::newRow("no length") << QByteArray("POST /x HTTP/1.1\r\nHost: x\r\n\r\n") << 411;
         QTest::newRow("two lengths") << QByteArray(
@@ -113,6 +120,20 @@ private slots:
             QCOMPARE(records.last().body, request.mid(request.indexOf("\r\n\r\n") + 4));
             QCOMPARE(records.last().path, QByteArray("/Zepta/listener.asp"));
         }
+    }
+
+    // The log says who asked what and how it was answered, and nothing the
+    // client could turn into something else: a path of format directives is
+    // logged as it came, escaped; notes are never logged.
+    void logsTheExchangeNotItsContent()
+    {
+        QByteArray id;
+        QCOMPARE(postTo(mListener.port(), eventDocument(&id, QStringLiteral("gate code 4711"))).status, 200);
+        QCOMPARE(send(mListener.port(), "POST /ok%2%3%4%5\x7f HTTP/1.1\r\nContent-Length: 1\r\n\r\nx").status, 400);
+        const QByteArray log = mListener.log();
+        QVERIFY2(log.contains(" 127.0.0.1 POST /Zepta/listener.asp 200 " + id + " -\n"), log.constData());
+        QVERIFY2(log.contains(" 127.0.0.1 POST /ok%2%3%4%5%7F 400 - -\n"), log.constData());
+        QVERIFY2(!log.contains("4711"), log.constData());
     }
 
     // A crowd of clients from one address that send a request line and then
@@ -179,6 +200,9 @@ private slots:
         QVERIFY2(second.log().contains("cut off an unfinished record"), second.log().constData());
         for (int i : {0, 2})
             QCOMPARE(postTo(second.port(), documents[i]).status, 200);
+        // Another body under a stored id is a client's fault, shown, not kept.
+        const QByteArray other = QByteArray(documents[1]).replace("<Notes></Notes>", "<Notes>other</Notes>");
+        QCOMPARE(postTo(second.port(), other).status, 409);
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly));
         bool complete = false;

@@ -74,6 +74,7 @@ private slots:
             QCOMPARE(answer.status, 200);
             QCOMPARE(answer.body, QByteArray("Stored.\n"));
             QCOMPARE(postTo(listener.port(), document).body, QByteArray("Already stored.\n"));
+            QCOMPARE(postTo(listener.port(), QByteArray(document).replace("</Notes>", "!</Notes>")).status, 409);
 
             QProcess ogrinfo;
             ogrinfo.start(QStringLiteral("ogrinfo"),
@@ -118,6 +119,7 @@ private slots:
         else
             QCOMPARE(mPg->query(constraint.arg("DROP")), QString());
         QCOMPARE(refused.status, 503);
+        QCOMPARE(refused.body, QByteArray("database unavailable\n")); // no host, port or SQL for a stranger
         QVERIFY(refused.header("Retry-After").toInt() > 0);
         QTRY_COMPARE_WITH_TIMEOUT(postTo(listener.port(), document).status, 200, kWaitMs);
         QCOMPARE(stored(clientId), QStringLiteral("1|1|127.0.0.1"));
