@@ -20,6 +20,8 @@ const state = {
   loading: 0, // loads under way: live messages wait for them
   waiting: [],
   liveSeen: false,
+  total: 0, // events in view
+  gridNote: null,
 };
 
 function el(tag, className, text) {
@@ -57,7 +59,8 @@ async function api(path, params) {
 const map = L.map('map', { attributionControl: false, worldCopyJump: true, maxZoom: 19 });
 map.setView([20, 0], 2);
 const eventLayer = window.L.markerClusterGroup
-  ? L.markerClusterGroup({ chunkedLoading: true, showCoverageOnHover: false, iconCreateFunction: clusterIcon })
+  ? L.markerClusterGroup({ chunkedLoading: true, showCoverageOnHover: false, disableClusteringAtZoom: 16,
+    iconCreateFunction: clusterIcon })
   : L.layerGroup();
 const serverClusters = L.layerGroup();
 const trackLayer = L.layerGroup();
@@ -81,7 +84,10 @@ function clusterIcon(count) {
 
 const Attribution = L.Control.extend({
   options: { position: 'bottomright' },
-  onAdd() { return el('div', 'attribution', this.options.text); },
+  onAdd() {
+    this.box = el('div', 'attribution', this.options.text);
+    return this.box;
+  },
 });
 
 function drawGraticule() {
@@ -95,6 +101,7 @@ function drawGraticule() {
   const south = Math.max(-85, Math.floor(b.getSouth() / step) * step), north = Math.min(85, b.getNorth());
   for (let x = west; x <= east; x += step) graticule.addLayer(L.polyline([[south, x], [north, x]], style));
   for (let y = south; y <= north; y += step) graticule.addLayer(L.polyline([[y, west], [y, east]], style));
+  if (state.gridNote) state.gridNote.textContent = 'No basemap; grid lines every ' + step + '°';
 }
 
 // ---- popups ----
@@ -215,7 +222,7 @@ async function loadEventsNow(serial) {
   const params = { ...filters, bbox: viewBox() };
   let page = await api('/api/events', params);
   if (serial !== state.loadSerial) return;
-  const markers = [];
+  const features = [];
   serverClusters.clearLayers();
   state.clustered = page.clustered;
   state.snapshot = parseSnapshot(page.snapshot);
@@ -228,20 +235,28 @@ async function loadEventsNow(serial) {
     }
   } else {
     for (;;) {
-      for (const f of page.features) markers.push(markerFor(f));
+      features.push(...page.features);
       if (page.next === null || page.next === undefined) break;
       page = await api('/api/events', { ...params, after: page.next });
       if (serial !== state.loadSerial) return;
     }
   }
-  eventLayer.clearLayers();
+  // Markers already shown stay (an open popup stays open); the rest come and go.
+  const keep = new Map(features.map(f => [f.id, state.markers.get(f.id) || markerFor(f)]));
+  const gone = [...state.markers].filter(([id]) => !keep.has(id)).map(([, m]) => m);
+  const added = [...keep].filter(([id]) => !state.markers.has(id)).map(([, m]) => m);
+  if (eventLayer.removeLayers) eventLayer.removeLayers(gone); else gone.forEach(m => eventLayer.removeLayer(m));
+  if (eventLayer.addLayers) eventLayer.addLayers(added); else added.forEach(m => eventLayer.addLayer(m));
   state.markers.clear();
-  for (const m of markers) state.markers.set(m.feature.id, m);
-  if (eventLayer.addLayers) eventLayer.addLayers(markers); else markers.forEach(m => eventLayer.addLayer(m));
-  const total = page.clustered ? page.features.reduce((n, f) => n + f.properties.count, 0) : markers.length;
+  for (const [id, m] of keep) state.markers.set(id, m);
+  state.total = page.clustered ? page.features.reduce((n, f) => n + f.properties.count, 0) : keep.size;
   document.documentElement.dataset.loads = String(serial);
-  document.getElementById('summary').textContent =
-    total + ' event' + (total === 1 ? '' : 's') + ' in view' + (page.clustered ? ' (grouped by the listener)' : '');
+  showSummary();
+}
+
+function showSummary() {
+  document.getElementById('summary').textContent = state.total + ' event' + (state.total === 1 ? '' : 's') +
+    ' in view' + (state.clustered ? ' (grouped by the listener)' : '');
 }
 
 async function loadTracks() {
@@ -322,7 +337,7 @@ function renderCrewList() {
 
 function zoomTo(name) {
   const crew = state.crews.get(name);
-  if (crew) map.setView([crew.data.lat, crew.data.lon], Math.max(map.getZoom(), 15));
+  if (crew) map.setView([crew.data.lat, crew.data.lon], Math.max(map.getZoom(), 15), { animate: false });
 }
 
 async function loadCrews() {
@@ -404,6 +419,8 @@ function addLive(message) {
     if (track && (p.track_id === undefined || p.track_id !== null)) track.addLatLng(marker.getLatLng());
   }
   if (fresh.length) {
+    state.total += fresh.length;
+    showSummary();
     if (eventLayer.addLayers) eventLayer.addLayers(fresh); else fresh.forEach(m => eventLayer.addLayer(m));
   }
   if (crewsChanged) renderCrewList();
@@ -447,10 +464,12 @@ async function start() {
     L.tileLayer(state.config.tiles, { minZoom: state.config.minZoom || 0, maxZoom: state.config.maxZoom || 19 }).addTo(map);
     map.addControl(new Attribution({ text: state.config.attribution }));
   } else {
+    const note = new Attribution({ text: '' });
+    map.addControl(note);
+    state.gridNote = note.box;
     graticule.addTo(map);
     drawGraticule();
     map.on('moveend', drawGraticule);
-    map.addControl(new Attribution({ text: 'No basemap: lines every few degrees of latitude and longitude' }));
   }
   document.getElementById('filter-from').value = toInputValue(localMidnight());
   const refilter = () => reload();
@@ -480,6 +499,6 @@ async function start() {
 }
 
 // For the browser tests: what the page holds, and a way to read it afresh.
-window.__zepta = { map, markers: state.markers, eventLayer, reload };
+window.__zepta = { map, markers: state.markers, crews: state.crews, eventLayer, reload };
 
 start();
