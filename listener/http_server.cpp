@@ -136,14 +136,19 @@ struct HttpServer::Impl {
                 response, MHD_HTTP_HEADER_RETRY_AFTER, QByteArray::number(options.retryAfterSeconds).constData());
         const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(status), response);
         MHD_destroy_response(response);
-        // Fields of our own making or escaped; never the body, never a
-        // template built from what the client sent.
+        logAnswer(exchange, status);
+        return queued;
+    }
+
+    // Fields of our own making or escaped; never the body, never a template
+    // built from what the client sent.
+    void logAnswer(const Exchange* exchange, int status)
+    {
         const auto field = [](const QByteArray& value) { return value.isEmpty() ? QByteArray("-") : value; };
         log(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ')
             + QString::fromLatin1(field(exchange->conn ? exchange->conn->address : QByteArray()) + ' '
                 + cleanPath(exchange->method.constData()) + ' ' + logged(exchange->path) + ' '
                 + QByteArray::number(status) + ' ' + field(exchange->eventId) + ' ' + field(exchange->crew)));
-        return queued;
     }
 
     MHD_Result begin(MHD_Connection* connection, Exchange* exchange)
@@ -193,6 +198,9 @@ struct HttpServer::Impl {
     MHD_Result beginWeb(MHD_Connection* connection, Exchange* exchange)
     {
         exchange->web = true;
+        if (exchange->suspectPath)
+            return answer(connection, exchange, MHD_HTTP_BAD_REQUEST,
+                QStringLiteral("The path holds \"..\", \".\", a backslash or a control character."));
         if (exchange->method != MHD_HTTP_METHOD_POST)
             return MHD_YES;
         const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
@@ -239,10 +247,7 @@ struct HttpServer::Impl {
 
     MHD_Result answerWeb(MHD_Connection* connection, Exchange* exchange)
     {
-        log(QStringLiteral("%1 %2 %3 %4")
-                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), QString::fromLatin1(exchange->method),
-                    QString::fromLatin1(exchange->path))
-                .arg(exchange->webAnswer.status));
+        logAnswer(exchange, exchange->webAnswer.status);
         return static_cast<MHD_Result>(OfficeWeb::queue(connection, exchange->webAnswer));
     }
 
