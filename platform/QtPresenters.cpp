@@ -3,6 +3,7 @@
 #include "platform/SharedWindow.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -91,9 +92,9 @@ public:
         mDialog.setObjectName(QStringLiteral("ProgressDialog"));
         mDialog.setWindowTitle(QStringLiteral("Zepta - ") + request.subject);
         mDialog.setLabelText(request.text);
-        auto* bar = new QProgressBar(&mDialog);
-        bar->setFormat(QStringLiteral("%v of %m"));
-        mDialog.setBar(bar);
+        mBar = new QProgressBar(&mDialog);
+        mBar->setFormat(QStringLiteral("%v of %m"));
+        mDialog.setBar(mBar);
         // Modal: the task runs on the window's thread, and only a modal
         // dialog hands that thread to the Cancel button while it works.
         mDialog.setWindowModality(Qt::ApplicationModal);
@@ -104,14 +105,24 @@ public:
         mDialog.setValue(0);
     }
 
+    // The bar's text changes at every step, and a bar whose text changes
+    // repaints at once, waiting on the display: between a few paints a
+    // second it takes its value without painting.
     bool advance(std::int64_t done) override
     {
+        const bool paint = !mPainted.isValid() || mPainted.hasExpired(kPaintEveryMs);
+        if (paint)
+            mPainted.start();
+        mBar->setUpdatesEnabled(paint);
         mDialog.setValue(static_cast<int>(std::clamp<std::int64_t>(done, 0, mDialog.maximum())));
         return !mDialog.wasCanceled();
     }
 
 private:
+    static constexpr qint64 kPaintEveryMs = 100;
     QProgressDialog mDialog;
+    QProgressBar* mBar = nullptr; // owned by the dialog
+    QElapsedTimer mPainted;
 };
 } // namespace
 
