@@ -162,7 +162,9 @@ public:
                                         "order by GEOCODED_EVENT_ID limit %1")
                              .arg(kBatch))
     {
-        mTotal = mConnection.open(QStringLiteral("select count(*) as EVENTS from GEOCODED_EVENTS_WITH_GPS_READINGS"))
+        // The size of the progress bar: the events themselves, counted in
+        // their smallest index; the view would join every reading first.
+        mTotal = mConnection.open(QStringLiteral("select count(*) as EVENTS from GEOCODED_EVENTS"))
                      .field(QStringLiteral("EVENTS"))
                      .toInt32();
         if (mOnly)

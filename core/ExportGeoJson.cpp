@@ -24,9 +24,11 @@ namespace
 void appendJsonString(std::string& out, const QString& text)
 {
     static const char kHex[] = "0123456789abcdef";
-    const QByteArray utf8 = text.toUtf8();
+    static thread_local std::string utf8; // keeps its room from text to text
+    utf8.clear();
+    appendUtf8(utf8, text);
     out += '"';
-    const char* p = utf8.constData();
+    const char* p = utf8.data();
     const char* const end = p + utf8.size();
     const char* run = p;
     for (; p != end; ++p) {

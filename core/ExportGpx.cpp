@@ -59,8 +59,10 @@ const char* fixOf(const Event& e)
 
 void appendXmlText(std::string& out, const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    const char* p = utf8.constData();
+    static thread_local std::string utf8; // keeps its room from text to text
+    utf8.clear();
+    appendUtf8(utf8, text);
+    const char* p = utf8.data();
     const char* const end = p + utf8.size();
     const char* run = p; // the part not yet copied
     for (; p != end; ++p) {

@@ -76,6 +76,42 @@ Event EventReader::read(const db::Recordset& rows) const
 
 // ---- shared pieces -----------------------------------------------------------
 
+// Straight into the buffer: a QString::toUtf8 per text would allocate.
+void appendUtf8(std::string& out, const QString& text, char doubled)
+{
+    const auto* p = reinterpret_cast<const char16_t*>(text.utf16());
+    const char16_t* const end = p + text.size();
+    while (p != end) {
+        char32_t c = *p++;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            if (c == static_cast<char32_t>(doubled))
+                out += static_cast<char>(c);
+            continue;
+        }
+        if (c >= 0xD800 && c < 0xDC00 && p != end && *p >= 0xDC00 && *p < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (*p++ - 0xDC00);
+        } else if (c >= 0xD800 && c < 0xE000) {
+            out += '?'; // half a pair is no character: as QString::toUtf8 writes it
+            continue;
+        }
+        char bytes[4];
+        std::size_t n = 0;
+        if (c < 0x800) {
+            bytes[n++] = static_cast<char>(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            bytes[n++] = static_cast<char>(0xE0 | (c >> 12));
+            bytes[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            bytes[n++] = static_cast<char>(0xF0 | (c >> 18));
+            bytes[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        bytes[n++] = static_cast<char>(0x80 | (c & 0x3F));
+        out.append(bytes, n);
+    }
+}
+
 void appendInteger(std::string& out, std::int64_t value)
 {
     char digits[24];
@@ -180,12 +216,7 @@ public:
     {
         separator();
         mOut += '"';
-        const QByteArray utf8 = value.toUtf8();
-        for (const char c : utf8) {
-            mOut += c;
-            if (c == '"')
-                mOut += '"';
-        }
+        appendUtf8(mOut, value, '"');
         mOut += '"';
     }
 
@@ -224,18 +255,30 @@ public:
         separator();
         // Seconds are the finest unit written; a value is midnight when its
         // written time is.
-        char text[24];
-        int length = 0;
-        if (value.onZeroDate())
-            length = std::snprintf(text, sizeof text, "#%02d:%02d:%02d#", value.hour, value.minute, value.second);
-        else if (value.atMidnight())
-            length = std::snprintf(text, sizeof text, "#%04d-%02d-%02d#", value.year, value.month, value.day);
-        else
-            length = std::snprintf(text, sizeof text, "#%04d-%02d-%02d %02d:%02d:%02d#", value.year, value.month,
-                value.day, value.hour, value.minute, value.second);
-        if (length <= 0 || length >= static_cast<int>(sizeof text) || value.year > 9999)
+        if (value.year < 0 || value.year > 9999)
             throw ZeptaError(QStringLiteral("Overflow: a date is out of range"));
-        mOut.append(text, length);
+        char text[24];
+        char* p = text;
+        *p++ = '#';
+        const bool zeroDate = value.onZeroDate();
+        if (!zeroDate) {
+            p = twoDigits(twoDigits(p, value.year / 100), value.year % 100);
+            *p++ = '-';
+            p = twoDigits(p, value.month);
+            *p++ = '-';
+            p = twoDigits(p, value.day);
+        }
+        if (zeroDate || !value.atMidnight()) {
+            if (!zeroDate)
+                *p++ = ' ';
+            p = twoDigits(p, value.hour);
+            *p++ = ':';
+            p = twoDigits(p, value.minute);
+            *p++ = ':';
+            p = twoDigits(p, value.second);
+        }
+        *p++ = '#';
+        mOut.append(text, static_cast<std::size_t>(p - text));
     }
 
     void boolean(bool value)

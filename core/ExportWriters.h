@@ -72,6 +72,8 @@ std::unique_ptr<Writer> geoJsonWriter();
 // ---- pieces the formats share
 
 void appendInteger(std::string& out, std::int64_t value);
+// The text in UTF-8; each `doubled` character is written twice (none: 0).
+void appendUtf8(std::string& out, const QString& text, char doubled = 0);
 // The shortest text that reads back as the same double; "0" for -0. Throws
 // for a value that is not finite.
 void appendReal(std::string& out, double value);

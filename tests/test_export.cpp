@@ -2,6 +2,7 @@
 // files read back by GDAL, GPSBabel and xmllint), their count and their purge.
 
 #include "core/Driver.h"
+#include "core/ExportWriters.h"
 #include "platform/Db.h"
 #include "platform/Error.h"
 #include "platform/QtPresenters.h"
@@ -399,6 +400,20 @@ private slots:
         exportTo(file, -1, format, QStringLiteral("The file or its folder is read-only."));
         mFolder->makeWritable(file);
         QCOMPARE(contents(file), kBefore);
+    }
+
+    // The writers' own UTF-8 gives Qt's bytes: astral characters, a lone half of a pair as "?".
+    void textInUtf8AsQtWritesIt()
+    {
+        for (const QString& text : {QStringLiteral("plain \"quoted\""), QStringLiteral("é ✓ \U0001F600 \uFFFE"),
+                 QString(QChar(0xD800)) + QChar(u'x') + QChar(0xDC00), QString(QChar(0xD83D))}) {
+            std::string out;
+            Driver::exporting::appendUtf8(out, text);
+            QCOMPARE(QByteArray::fromStdString(out), text.toUtf8());
+        }
+        std::string doubled;
+        Driver::exporting::appendUtf8(doubled, QStringLiteral("a\"b"), '"');
+        QCOMPARE(doubled, std::string("a\"\"b"));
     }
 
     // One transaction (a failing second statement puts the readings back); a
