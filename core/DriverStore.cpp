@@ -261,7 +261,9 @@ void Check_Application_Database()
         db::Connection connection(applicationConnectionString(), db::Connection::Mode::ReadOnly);
         connection.open(QStringLiteral("SELECT COUNT(*) AS N FROM CONFIGURATION"));
     } catch (const ZeptaError& error) {
-        throw ZeptaError(QStringLiteral("The application database %1 cannot be used: %2").arg(path, error.message()));
+        qWarning("The application database cannot be used: %s", qUtf8Printable(error.message()));
+        throw ZeptaError(
+            QStringLiteral("The application database %1 cannot be used: %2.").arg(path, plainReason(error.message())));
     }
 }
 

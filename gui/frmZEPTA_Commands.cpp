@@ -65,9 +65,12 @@ void frmZEPTA::menu_CopyData_Click()
 void frmZEPTA::menu_DeleteData_Click()
 {
     const auto failed = [](const ZeptaError& error) {
+        qWarning("Deleting the saved events failed: %s", qUtf8Printable(error.message()));
+        QString reason = plainReason(error.message()) + QLatin1Char('.');
+        reason[0] = reason[0].toUpper();
         Msg_Box(MessageKind::Exclamation, QStringLiteral("Delete Failed"),
             QStringLiteral("Unable to delete the saved events in: ") + Driver::eventDatabasePath()
-                + QStringLiteral("\r\n") + error.message());
+                + QStringLiteral("\r\n") + reason);
     };
     std::int32_t count = 0;
     try {

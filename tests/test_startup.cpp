@@ -173,8 +173,9 @@ private slots:
     {
         QVERIFY(QFile::remove(mFolder->applicationDatabase()));
         frmSplash::instance().SplashTimer.setInterval(20);
-        QCOMPARE(errorOf([] { Driver::Main(); }).section(QStringLiteral(": "), 0, 0),
-            QStringLiteral("The application database %1 cannot be used").arg(mFolder->applicationDatabase()));
+        QCOMPARE(errorOf([] { Driver::Main(); }),
+            QStringLiteral("The application database %1 cannot be used: the file or its folder does not exist.")
+                .arg(mFolder->applicationDatabase()));
         QVERIFY(!frmZEPTA::isLoaded());
     }
 };
