@@ -214,7 +214,7 @@ std::vector<int> MapCanvas::eventsAt(const QPointF& screen) const
 void MapCanvas::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    render(painter);
+    draw(painter);
 }
 
 void MapCanvas::mousePressEvent(QMouseEvent* event)

@@ -72,7 +72,7 @@ public:
     std::vector<int> eventsAt(const QPointF& screen) const;
 
     // Draws the whole map as a paint would, into any device.
-    void render(QPainter& painter);
+    void draw(QPainter& painter);
 
     // Metres the scale bar stands for, and its length in pixels (after a paint).
     double scaleMetres() const { return mScaleMetres; }
@@ -99,6 +99,7 @@ private:
     void drawEvents(QPainter& painter);
     void drawLive(QPainter& painter);
     void drawScaleBar(QPainter& painter);
+    const QImage& badge(int count);
     QRectF visibleWorld(double marginPixels = 0) const;
     void panBy(const QPointF& pixels);
 
@@ -107,6 +108,7 @@ private:
     std::vector<char> mShown;
     QHash<int, QImage> mIcons;
     QImage mFallbackIcon;
+    QHash<int, QImage> mBadges;
     QPointF mCentre {0.5, 0.5};
     double mZoom = 2;
     LivePosition mLive;

@@ -32,7 +32,7 @@ QColor originColour(MapEvent::Origin origin)
 }
 } // namespace
 
-void MapCanvas::render(QPainter& painter)
+void MapCanvas::draw(QPainter& painter)
 {
     painter.fillRect(QRect(0, 0, width(), height()), kBackground);
     if (mTiles.info())
@@ -139,25 +139,37 @@ void MapCanvas::drawTracks(QPainter& painter)
     const QRectF world = visibleWorld(4);
     const auto& events = mEvents.events();
     painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
+    // Not antialiased: thousands of short segments stay cheap to stroke.
     painter.setPen(QPen(kTrack, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const double scale = mapmath::worldPixels(mZoom);
+    const double offsetX = width() / 2.0 - mCentre.x() * scale;
+    const double offsetY = height() / 2.0 - mCentre.y() * scale;
+    // One line per run piece, cut where it leaves the screen; points closer
+    // than the line is wide add nothing to it.
+    const QRectF screen(-8, -8, width() + 16, height() + 16);
     QPolygonF line;
+    const auto flush = [&] {
+        if (line.size() > 1)
+            painter.drawPolyline(line);
+        line.clear();
+    };
     for (const Track& track : mEvents.tracks()) {
         if (!track.box.intersects(world) && !world.contains(track.box.topLeft()))
             continue;
         for (const std::vector<int>& piece : track.pieces) {
-            line.clear();
             for (const int index : piece) {
                 if (!isShown(index))
                     continue;
-                const QPointF at = toScreen(events[index].x, events[index].y);
-                // Points closer than a pixel add nothing to the line.
-                if (!line.isEmpty() && std::abs(at.x() - line.last().x()) < 1 && std::abs(at.y() - line.last().y()) < 1)
+                const QPointF at(events[index].x * scale + offsetX, events[index].y * scale + offsetY);
+                if (!line.isEmpty() && std::abs(at.x() - line.last().x()) + std::abs(at.y() - line.last().y()) < 3)
                     continue;
+                if (!line.isEmpty() && !screen.contains(at) && !screen.contains(line.last())
+                    && !QRectF(line.last(), at).normalized().intersects(screen)) {
+                    flush();
+                }
                 line << at;
             }
-            if (line.size() > 1)
-                painter.drawPolyline(line);
+            flush();
         }
     }
     painter.restore();
@@ -173,12 +185,14 @@ void MapCanvas::drawEvents(QPainter& painter)
     std::vector<int> first(std::size_t(columns) * rows, -1);
     std::vector<int> count(first.size(), 0);
     const auto& events = mEvents.events();
+    const double scale = mapmath::worldPixels(mZoom);
+    const double offsetX = width() / 2.0 - mCentre.x() * scale;
+    const double offsetY = height() / 2.0 - mCentre.y() * scale;
     mEvents.within(visibleWorld(kIconSize), [&](int index) {
         if (!isShown(index))
             return;
-        const QPointF at = toScreen(events[index].x, events[index].y);
-        const int column = int(std::floor(at.x() / kBinSize)) + 1;
-        const int row = int(std::floor(at.y() / kBinSize)) + 1;
+        const int column = int(std::floor((events[index].x * scale + offsetX) / kBinSize)) + 1;
+        const int row = int(std::floor((events[index].y * scale + offsetY) / kBinSize)) + 1;
         if (column < 0 || row < 0 || column >= columns || row >= rows)
             return;
         const std::size_t bin = std::size_t(row) * columns + column;
@@ -187,17 +201,14 @@ void MapCanvas::drawEvents(QPainter& painter)
         ++count[bin];
     });
     painter.save();
-    QFont font = painter.font();
-    font.setPointSizeF(7);
-    font.setBold(true);
-    painter.setFont(font);
     const double half = kIconSize / 2.0;
     for (std::size_t bin = 0; bin < first.size(); ++bin) {
         if (first[bin] < 0)
             continue;
         const MapEvent& event = events[first[bin]];
         const QPointF at = toScreen(event.x, event.y);
-        const QPointF corner(std::round(at.x() - half), std::round(at.y() - half));
+        // Whole pixels: the picture is copied, not resampled.
+        const QPoint corner(int(std::lround(at.x() - half)), int(std::lround(at.y() - half)));
         const auto icon = mIcons.constFind(event.typeId);
         painter.drawImage(corner, icon != mIcons.constEnd() ? *icon : mFallbackIcon);
         const QColor mark = originColour(event.origin);
@@ -208,17 +219,36 @@ void MapCanvas::drawEvents(QPainter& painter)
             painter.drawEllipse(at, half + 2, half + 2);
             painter.setRenderHint(QPainter::Antialiasing, false);
         }
-        if (count[bin] > 1) {
-            const QString number = count[bin] > 999 ? QStringLiteral("999+") : QString::number(count[bin]);
-            const QRectF badge(corner + QPointF(kIconSize - 8, -6), QSizeF(6 + 6 * number.size(), 12));
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(30, 30, 30, 210));
-            painter.drawRoundedRect(badge, 5, 5);
-            painter.setPen(Qt::white);
-            painter.drawText(badge, Qt::AlignCenter, number);
-        }
+        if (count[bin] > 1)
+            painter.drawImage(corner + QPoint(kIconSize - 8, -6), badge(std::min(count[bin], 1000)));
     }
     painter.restore();
+}
+
+// The number of events under an icon, drawn once per number: text is the
+// slowest thing a frame could draw thousands of times.
+const QImage& MapCanvas::badge(int count)
+{
+    auto found = mBadges.find(count);
+    if (found != mBadges.end())
+        return *found;
+    const QString number = count >= 1000 ? QStringLiteral("999+") : QString::number(count);
+    QFont font = this->font();
+    font.setPointSizeF(7);
+    font.setBold(true);
+    const QSize size(8 + QFontMetrics(font).horizontalAdvance(number), 12);
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(30, 30, 30, 210));
+    painter.drawRoundedRect(QRectF(QPointF(0, 0), size), 5, 5);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, number);
+    painter.end();
+    return *mBadges.insert(count, image);
 }
 
 // The receiver's position, with a circle of its accuracy in metres; grey at

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <utility>
 
 namespace basemap
 {
@@ -43,16 +44,21 @@ void TileCache::setSource(const QString& path)
     mInfo.reset();
     if (path.isEmpty())
         return;
-    // Opened here first so that a file that cannot be used says why at once.
-    const std::unique_ptr<TileSource> source = TileSource::open(path);
-    mInfo = source->info();
+    // Opened here, one handle per loading thread, so that a file that cannot
+    // be used says why at once.
+    std::vector<std::shared_ptr<TileSource>> sources;
+    for (int i = 0; i < kLoaders; ++i)
+        sources.push_back(TileSource::open(path));
+    mInfo = sources.front()->info();
+    mDamageTold = false;
+    const QDateTime modified = QFileInfo(path).lastModified();
     unsigned generation;
     {
         std::lock_guard<std::mutex> lock(mMutex);
         generation = mGeneration;
     }
-    for (int i = 0; i < kLoaders; ++i)
-        mLoaders.emplace_back(&TileCache::loaderMain, this, path, generation);
+    for (const std::shared_ptr<TileSource>& source : sources)
+        mLoaders.emplace_back([this, source, modified, generation] { loaderMain(*source, modified, generation); });
 }
 
 const QImage* TileCache::find(const TileKey& key)
@@ -84,17 +90,10 @@ int TileCache::pending() const
     return static_cast<int>(mWanted.size() + mLoading.size());
 }
 
-void TileCache::loaderMain(const QString& path, unsigned generation)
+void TileCache::loaderMain(TileSource& source, const QDateTime& modified, unsigned generation)
 {
-    std::unique_ptr<TileSource> source;
+    const QString path = source.info().path;
     QFileInfo file(path);
-    const QDateTime modified = file.lastModified();
-    try {
-        source = TileSource::open(path);
-    } catch (const BasemapError& error) {
-        reportLoss(generation, error.reason);
-        return;
-    }
     for (;;) {
         TileKey key;
         {
@@ -120,7 +119,7 @@ void TileCache::loaderMain(const QString& path, unsigned generation)
             return;
         }
         try {
-            const QByteArray data = source->read(key);
+            const QByteArray data = source.read(key);
             if (data.isEmpty()) {
                 result.blank = true;
             } else {
@@ -128,7 +127,7 @@ void TileCache::loaderMain(const QString& path, unsigned generation)
                 if (result.image.isNull()) {
                     result.blank = true;
                     result.damage = QStringLiteral("The basemap %1 has a damaged tile (zoom %2, column %3, row %4); "
-                                                   "it is left blank.")
+                                                   "it is left blank, and so is any other damaged tile.")
                                         .arg(path)
                                         .arg(key.z)
                                         .arg(key.x)
@@ -182,8 +181,8 @@ void TileCache::deliver(unsigned generation, Result result)
         mBlank.insert(result.key, true);
     else
         insert(result.key, std::move(result.image));
-    if (!result.damage.isEmpty())
-        tell(result.damage);
+    if (!result.damage.isEmpty() && !std::exchange(mDamageTold, true))
+        tell(result.damage); // once per file, not once per tile
     emit tilesArrived();
 }
 

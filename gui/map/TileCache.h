@@ -9,6 +9,7 @@
 
 #include "gui/map/TileSource.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QImage>
 #include <QObject>
@@ -82,7 +83,7 @@ private:
 
     void startLoaders();
     void stopLoaders();
-    void loaderMain(const QString& path, unsigned generation);
+    void loaderMain(TileSource& source, const QDateTime& modified, unsigned generation);
     void deliver(unsigned generation, Result result);
     void reportLoss(unsigned generation, const QString& reason);
     void tell(const QString& message);
@@ -95,6 +96,7 @@ private:
     QHash<TileKey, bool> mBlank;
     std::optional<BasemapInfo> mInfo;
     QStringList mTold;
+    bool mDamageTold = false;
 
     // Shared with the loading threads.
     mutable std::mutex mMutex;

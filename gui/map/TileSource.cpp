@@ -49,6 +49,27 @@ std::unique_ptr<TileSource> TileSource::open(const QString& path)
     const QFileInfo file(path);
     if (!file.isFile())
         throw BasemapError {QStringLiteral("the file does not exist")};
+    // The header says what the file is and how long it should be: a file cut
+    // short is told as such, before the engine finds a page missing.
+    QFile header(path);
+    if (!header.open(QIODevice::ReadOnly))
+        throw BasemapError {header.errorString()};
+    const QByteArray head = header.read(100);
+    if (head.size() < 100 || !head.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        throw BasemapError {QStringLiteral("it is not an SQLite file (MBTiles or GeoPackage)")};
+    const auto bigEndian = [&head](int at, int bytes) {
+        quint64 value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value = value << 8 | static_cast<unsigned char>(head[at + i]);
+        return value;
+    };
+    const quint64 pageSize = bigEndian(16, 2) == 1 ? 65536 : bigEndian(16, 2);
+    const quint64 pages = bigEndian(28, 4);
+    // The page count is valid while it was written with the change counter.
+    if (pages > 0 && bigEndian(24, 4) == bigEndian(92, 4) && pages * pageSize > quint64(file.size()))
+        throw BasemapError {
+            QStringLiteral("the file is truncated (%1 of %2 bytes)").arg(file.size()).arg(pages * pageSize)};
+
     std::unique_ptr<TileSource> source(new TileSource);
     source->mInfo.path = path;
     sqlite3* db = nullptr;
@@ -56,23 +77,6 @@ std::unique_ptr<TileSource> TileSource::open(const QString& path)
     source->mDb.reset(db);
     if (opened != SQLITE_OK)
         source->fail(QString());
-
-    // The engine reads pages lazily: a file cut short shows only when a
-    // missing page is needed, so its length is checked against the header.
-    auto scalar = [&](const char* sql) {
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK)
-            source->fail(QString());
-        std::unique_ptr<sqlite3_stmt, Finalizer> statement(raw);
-        if (sqlite3_step(raw) != SQLITE_ROW)
-            source->fail(QString());
-        return sqlite3_column_int64(raw, 0);
-    };
-    const long long pages = scalar("PRAGMA page_count");
-    const long long pageSize = scalar("PRAGMA page_size");
-    if (pages * pageSize > file.size())
-        throw BasemapError {
-            QStringLiteral("the file is truncated (%1 of %2 bytes)").arg(file.size()).arg(pages * pageSize)};
 
     auto hasTable = [&](const char* name) {
         sqlite3_stmt* raw = nullptr;
