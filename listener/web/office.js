@@ -370,9 +370,21 @@ async function loadTypes() {
   }
 }
 
-async function reload() {
+// Tracks only where the events are drawn one by one: where the listener
+// groups them, thousands of lines would hide the map and cost the load.
+async function loadEventsAndTracks() {
+  await loadEvents();
+  if (state.clustered) {
+    trackLayer.clearLayers();
+    state.tracks.clear();
+  } else {
+    await loadTracks();
+  }
+}
+
+async function reload(crewsToo = true) {
   try {
-    await Promise.all([loadEvents(), loadTracks(), loadCrews()]);
+    await Promise.all([loadEventsAndTracks(), crewsToo ? loadCrews() : null]);
     showStatus('');
     if (!document.documentElement.dataset.readyMs)
       document.documentElement.dataset.readyMs = String(Math.round(performance.now()));
@@ -481,10 +493,13 @@ async function start() {
     reload();
   });
   let timer = null;
-  map.on('moveend', () => { clearTimeout(timer); timer = setTimeout(() => { loadEvents().catch(() => {}); loadTracks().catch(() => {}); }, 250); });
-  try { await loadTypes(); } catch (error) { /* the filter lists no types until the next start */ }
+  map.on('moveend', () => { clearTimeout(timer); timer = setTimeout(() => loadEventsAndTracks().catch(() => {}), 250); });
+  // The filter lists no types until the next start if this fails.
+  loadTypes().catch(() => {});
+  let crewsLoaded = false;
   try {
     const extent = await loadCrews();
+    crewsLoaded = true;
     if (extent) {
       map.fitBounds([[extent[1], extent[0]], [extent[3], extent[2]]], { maxZoom: 16, animate: false, padding: [30, 30] });
     } else {
@@ -492,7 +507,7 @@ async function start() {
       if (located.length) map.fitBounds(L.latLngBounds(located).pad(0.2), { maxZoom: 14, animate: false });
     }
   } catch (error) { /* reload() below says why and tries again */ }
-  await reload();
+  await reload(!crewsLoaded);
   openLive();
   setInterval(() => { for (const name of state.crews.keys()) renderCrew(name); }, 30000);
   setInterval(() => loadCrews().catch(() => {}), 60000);
