@@ -58,7 +58,8 @@ bool isCutRecord(const QByteArray& tail)
     if (lineEnd < 0)
         return tail.size() < 256 && !tail.contains('\0');
     const QList<QByteArray> fields = tail.left(lineEnd).split(' ');
-    if (fields.size() != 4 || !QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs).isValid())
+    if ((fields.size() != 4 && fields.size() != 5)
+        || !QDateTime::fromString(QString::fromLatin1(fields[0]), Qt::ISODateWithMs).isValid())
         return false;
     bool ok = false;
     const qsizetype length = fields[2].toLongLong(&ok);

@@ -1,5 +1,7 @@
 #include "listener/http_server.h"
 
+#include "listener/failure_limiter.h"
+
 #include "listener/office_web.h"
 
 #include <QDateTime>
@@ -18,6 +20,7 @@
 #include <thread>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace listener
 {
@@ -49,6 +52,7 @@ struct Exchange {
     QByteArray idempotencyKey;
     QByteArray body;
     bool suspectPath = false;
+    int retryAfter = 0; // with a 429
     QByteArray eventId; // once the body is read
     QByteArray crew; // once the key is checked
     std::size_t reserved = 0; // of the server's body budget
@@ -115,6 +119,8 @@ struct HttpServer::Impl {
     std::mutex registryMutex;
     std::unordered_set<Conn*> conns;
     std::atomic<std::size_t> buffered {0};
+    // Crews' keys: more than 10 failures a minute from one address block it.
+    FailureLimiter failures {11};
 
     std::mutex reaperMutex;
     std::condition_variable reaperWake;
@@ -131,6 +137,11 @@ struct HttpServer::Impl {
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
         if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
             MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "POST");
+        if (status == MHD_HTTP_UNAUTHORIZED)
+            MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, "Bearer realm=\"zepta-listener\"");
+        if (status == MHD_HTTP_TOO_MANY_REQUESTS)
+            MHD_add_response_header(
+                response, MHD_HTTP_HEADER_RETRY_AFTER, QByteArray::number(exchange->retryAfter).constData());
         if (status == MHD_HTTP_SERVICE_UNAVAILABLE)
             MHD_add_response_header(
                 response, MHD_HTTP_HEADER_RETRY_AFTER, QByteArray::number(options.retryAfterSeconds).constData());
@@ -163,6 +174,28 @@ struct HttpServer::Impl {
         if (exchange->suspectPath)
             return answer(connection, exchange, MHD_HTTP_BAD_REQUEST,
                 QStringLiteral("The path holds \"..\", \".\", a backslash or a control character."));
+        if (options.crews) {
+            const QByteArray& address = exchange->conn->address;
+            if ((exchange->retryAfter = failures.blockedFor(address)) > 0)
+                return answer(connection, exchange, MHD_HTTP_TOO_MANY_REQUESTS,
+                    QStringLiteral("Too many failed keys from this address; try again later."));
+            const QByteArray key = auth::bearerToken(
+                MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION));
+            switch (options.crews->crewOf(key, &exchange->crew)) {
+            case CrewKeys::Check::Known:
+                break;
+            case CrewKeys::Check::NotLoaded:
+                return answer(
+                    connection, exchange, MHD_HTTP_SERVICE_UNAVAILABLE, QStringLiteral("database unavailable"));
+            case CrewKeys::Check::Unknown:
+                failures.failed(address);
+                if ((exchange->retryAfter = failures.blockedFor(address)) > 0)
+                    return answer(connection, exchange, MHD_HTTP_TOO_MANY_REQUESTS,
+                        QStringLiteral("Too many failed keys from this address; try again later."));
+                return answer(connection, exchange, MHD_HTTP_UNAUTHORIZED,
+                    QStringLiteral("A crew's key is needed: Authorization: Bearer <key>."));
+            }
+        }
         int lengths = 0;
         MHD_get_connection_values(
             connection, MHD_HEADER_KIND,
@@ -266,7 +299,8 @@ struct HttpServer::Impl {
                 QStringLiteral("The Idempotency-Key header names another id than the EventId."));
 
         Submission submission;
-        submission.record = {QDateTime::currentDateTimeUtc(), exchange->path, exchange->body, event->eventId};
+        submission.record
+            = {QDateTime::currentDateTimeUtc(), exchange->path, exchange->body, event->eventId, exchange->crew};
         submission.event = std::move(*event);
         submission.sender = exchange->conn->address;
         submission.digest = bodyDigest(exchange->body);
@@ -420,14 +454,30 @@ bool HttpServer::start(QString* error)
         *error = QStringLiteral("%1 is not an IP address").arg(QString::fromLatin1(o.bindAddress));
         return false;
     }
+    // TLS by GnuTLS inside the library: versions 1.2 and 1.3 only; a client
+    // speaking plain HTTP fails the handshake.
+    std::vector<MHD_OptionItem> tls;
+    if (!o.tlsCertificate.isEmpty()) {
+        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+            *error = QStringLiteral("this libmicrohttpd was built without TLS");
+            return false;
+        }
+        flags |= MHD_USE_TLS;
+        tls.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(o.tlsCertificate.constData())});
+        tls.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(o.tlsKey.constData())});
+        tls.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0,
+            const_cast<char*>("SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:%SERVER_PRECEDENCE")});
+    }
+    tls.push_back({MHD_OPTION_END, 0, nullptr});
     mImpl->daemon = MHD_start_daemon(flags, o.port, nullptr, nullptr, &Impl::access, mImpl.get(), MHD_OPTION_SOCK_ADDR,
         address, MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, o.threads), MHD_OPTION_CONNECTION_TIMEOUT,
         o.idleTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT, o.maxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         o.maxConnectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(32 * 1024),
         MHD_OPTION_NOTIFY_COMPLETED, &Impl::completed, mImpl.get(), MHD_OPTION_NOTIFY_CONNECTION, &Impl::notify,
-        mImpl.get(), MHD_OPTION_UNESCAPE_CALLBACK, &keepRaw, nullptr, MHD_OPTION_END);
+        mImpl.get(), MHD_OPTION_UNESCAPE_CALLBACK, &keepRaw, nullptr, MHD_OPTION_ARRAY, tls.data(), MHD_OPTION_END);
     if (!mImpl->daemon) {
-        *error = QStringLiteral("cannot listen on %1 port %2 (in use, or not an address of this machine?)")
+        *error = QStringLiteral("cannot listen on %1 port %2 (in use, not an address of this machine, or a TLS "
+                                "certificate and key that do not go together?)")
                      .arg(QString::fromLatin1(o.bindAddress))
                      .arg(o.port);
         return false;

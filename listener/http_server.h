@@ -8,11 +8,16 @@
 // held in memory at once are bounded.
 //
 // Answers: POST on any path with a Zepta event document: the sink's answer
-// (200 stored or stored before, 503 with Retry-After). Not a POST: 405 with
+// (200 stored or stored before, 409 another body under a stored id, 503 with
+// Retry-After). With crew keys, a POST without a valid key: 401 with
+// WWW-Authenticate, before its body is read; more than 10 such from one
+// address in a minute: 429 with Retry-After to that address for 5 minutes. Not a POST: 405 with
 // Allow. A POST without Content-Length: 411. A body over the limit: 413,
 // before it is read. A document that is not one event: 400 with the reason;
 // so is an Idempotency-Key header that names another id than the body.
 
+#include "listener/auth.h"
+#include "listener/crews.h"
 #include "listener/listener_sink.h"
 
 #include <QByteArray>
@@ -42,6 +47,9 @@ struct ServerOptions {
     unsigned maxConnectionsPerAddress = 64;
     std::size_t maxBufferedBodyBytes = 64 * 1024 * 1024; // bodies held at once, all connections
     int retryAfterSeconds = 5; // told to clients with a 503
+    const CrewKeys* crews = nullptr; // whose keys a POST needs; null: anonymous posts are accepted
+    QByteArray tlsCertificate; // PEM; with tlsKey: HTTPS only, TLS 1.2 and 1.3
+    QByteArray tlsKey;
 };
 
 class HttpServer

@@ -214,7 +214,8 @@ std::optional<Event> parseEvent(const QByteArray& body, QString* reason)
 QByteArray formatRecord(const Record& record)
 {
     return record.received.toUTC().toString(Qt::ISODateWithMs).toLatin1() + ' ' + record.path + ' '
-        + QByteArray::number(record.body.size()) + ' ' + record.eventId + '\n' + record.body + '\n';
+        + QByteArray::number(record.body.size()) + ' ' + record.eventId
+        + (record.crew.isEmpty() ? QByteArray() : ' ' + record.crew) + '\n' + record.body + '\n';
 }
 
 QList<Record> parseRecords(const QByteArray& data, bool* complete, qsizetype* end)
@@ -227,7 +228,7 @@ QList<Record> parseRecords(const QByteArray& data, bool* complete, qsizetype* en
             break;
         const QList<QByteArray> fields = data.mid(at, lineEnd - at).split(' ');
         bool ok = false;
-        const qsizetype length = fields.size() == 3 || fields.size() == 4 ? fields[2].toLongLong(&ok) : 0;
+        const qsizetype length = fields.size() >= 3 && fields.size() <= 5 ? fields[2].toLongLong(&ok) : 0;
         if (!ok || length < 0 || length > data.size() - lineEnd - 2 || data.at(lineEnd + 1 + length) != '\n')
             break;
         Record record;
@@ -236,8 +237,10 @@ QList<Record> parseRecords(const QByteArray& data, bool* complete, qsizetype* en
             break;
         record.path = fields[1];
         record.body = data.mid(lineEnd + 1, length);
-        if (fields.size() == 4)
+        if (fields.size() >= 4)
             record.eventId = fields[3];
+        if (fields.size() == 5)
+            record.crew = fields[4];
         records.append(record);
         at = lineEnd + 1 + length + 1;
     }

@@ -56,12 +56,14 @@ QByteArray canonicalEventId(const QByteArray& text);
 //   2026-12-06T07:30:15.123Z /Zepta/listener.asp 512 1b4e28ba-2fa1-4d3b-9c5e-0f1a2b3c4d5e
 //   <?xml version="1.0"?><Zepta>...</Zepta>
 // Files of the earlier listener have no id in the header; it is then read
-// from the body.
+// from the body. An event posted with a crew's key has the crew's name after
+// the id.
 struct Record {
     QDateTime received;
     QByteArray path;
     QByteArray body;
     QByteArray eventId;
+    QByteArray crew; // empty when posted without a key
 };
 QByteArray formatRecord(const Record& record);
 

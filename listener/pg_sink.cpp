@@ -93,8 +93,6 @@ CREATE TABLE IF NOT EXISTS zepta.events (
     received_at timestamptz NOT NULL,
     sender_address inet
 );
-ALTER TABLE zepta.events ADD COLUMN IF NOT EXISTS crew text;
-ALTER TABLE zepta.events ADD COLUMN IF NOT EXISTS body_sha256 bytea;
 CREATE INDEX IF NOT EXISTS events_geom_idx ON zepta.events USING gist (geom);
 CREATE TABLE IF NOT EXISTS zepta.event_categories (
     event_category_id integer PRIMARY KEY,
@@ -110,18 +108,28 @@ CREATE TABLE IF NOT EXISTS zepta.event_ui_mappings (
     event_category_id integer NOT NULL,
     event_type_id integer NOT NULL
 );
--- A view cannot take new columns of the table in the middle: made afresh
--- when the table has gained some.
+-- Columns added since the table was made, and the view made afresh when the
+-- table has gained some (a view cannot take them in the middle). Only what is
+-- missing is changed: ALTER and CREATE OR REPLACE lock out the readers of the
+-- table and the view even when they change nothing.
 DO $$ BEGIN
+    IF NOT EXISTS (SELECT 1 FROM information_schema.columns
+                   WHERE table_schema = 'zepta' AND table_name = 'events' AND column_name = 'crew') THEN
+        ALTER TABLE zepta.events ADD COLUMN crew text;
+    END IF;
+    IF NOT EXISTS (SELECT 1 FROM information_schema.columns
+                   WHERE table_schema = 'zepta' AND table_name = 'events' AND column_name = 'body_sha256') THEN
+        ALTER TABLE zepta.events ADD COLUMN body_sha256 bytea;
+    END IF;
     IF (SELECT count(*) FROM information_schema.columns WHERE table_schema = 'zepta' AND table_name = 'events_map')
         <> (SELECT count(*) + 1 FROM information_schema.columns WHERE table_schema = 'zepta' AND table_name = 'events')
     THEN
         DROP VIEW IF EXISTS zepta.events_map;
+        CREATE VIEW zepta.events_map AS
+            SELECT e.*, t.name AS event_type_name
+            FROM zepta.events e LEFT JOIN zepta.event_types t ON t.event_type_id = e.event_type_id;
     END IF;
 END $$;
-CREATE OR REPLACE VIEW zepta.events_map AS
-    SELECT e.*, t.name AS event_type_name
-    FROM zepta.events e LEFT JOIN zepta.event_types t ON t.event_type_id = e.event_type_id;
 )");
 }
 

@@ -4,6 +4,7 @@
 // pg_sink.h). The first line on standard output is the port it listens on.
 // It runs until SIGINT or SIGTERM.
 
+#include "listener/crews_command.h"
 #include "listener/file_sink.h"
 #include "listener/http_server.h"
 #include "listener/office_users.h"
@@ -13,15 +14,19 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <libpq-fe.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace
 {
@@ -45,6 +50,46 @@ void logLine(const QString& line)
     const QByteArray text = line.toLocal8Bit() + '\n';
     const std::lock_guard lock(logMutex);
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+}
+
+// A PEM file for TLS. The key must be readable by its owner only: a key
+// others can read is as good as published.
+bool readTlsFile(const QString& path, bool secret, QByteArray* data, QString* error)
+{
+    struct stat info {
+    };
+    const QByteArray name = QFile::encodeName(path);
+    if (::stat(name.constData(), &info) != 0) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (secret && (info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        *error = QStringLiteral("the TLS key %1 is readable by others (mode %2): chmod 600 it, and make a new key if "
+                                "others may have read it")
+                     .arg(path)
+                     .arg(info.st_mode & 07777, 4, 8, QLatin1Char('0'));
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    *data = file.readAll();
+    return true;
+}
+
+// libpq finds a password without the command line: PGPASSFILE (~/.pgpass),
+// a service file, PGPASSWORD. One in CONNINFO shows in the process list.
+bool holdsPassword(const QByteArray& conninfo)
+{
+    PQconninfoOption* options = PQconninfoParse(conninfo.constData(), nullptr);
+    bool found = false;
+    for (PQconninfoOption* option = options; option && option->keyword; ++option)
+        if (std::strcmp(option->keyword, "password") == 0 && option->val && *option->val)
+            found = true;
+    PQconninfoFree(options);
+    return found;
 }
 
 // Each connection takes a descriptor: allow as many as the system lets us.
@@ -145,6 +190,14 @@ int main(int argc, char* argv[])
     const QCommandLineOption clusterOption(QStringLiteral("cluster-above"),
         QStringLiteral("The office API clusters on the server when more events than this match (default 5000)."),
         QStringLiteral("N"), QStringLiteral("5000"));
+    const QCommandLineOption anonymousOption(QStringLiteral("allow-anonymous"),
+        QStringLiteral("Accept posts without a crew's key (only on a closed network). Without it every POST needs "
+                       "\"Authorization: Bearer KEY\" with a key made by \"zepta-listener crews add NAME\"."));
+    const QCommandLineOption tlsCertOption(QStringLiteral("tls-cert"),
+        QStringLiteral("Serve HTTPS (TLS 1.2 and 1.3 only) with this PEM certificate chain."), QStringLiteral("FILE"));
+    const QCommandLineOption tlsKeyOption(QStringLiteral("tls-key"),
+        QStringLiteral("The PEM private key of --tls-cert; refused when others may read it."), QStringLiteral("FILE"));
+    parser.addOptions({anonymousOption, tlsCertOption, tlsKeyOption});
     parser.addOptions({portOption, bindOption, outOption, pgOption, catalogueOption, maxBodyOption, statusOption,
         threadsOption, idleOption, deadlineOption, connectionsOption, perAddressOption, tilesOption, attributionOption,
         mbtilesOption, iconsOption, clusterOption});
@@ -152,6 +205,10 @@ int main(int argc, char* argv[])
         QStringLiteral("users add NAME | users list | users remove NAME: the office's users (with --pg); add asks "
                        "for the password, or reads it from standard input."),
         QStringLiteral("[users ...]"));
+    parser.addPositionalArgument(QStringLiteral("crews"),
+        QStringLiteral("crews add NAME | crews list | crews revoke NAME: the crews' keys (with --pg or --out); add "
+                       "prints the new key, once."),
+        QStringLiteral("[crews ...]"));
     // A wrong command line is status 2, as for every Zepta program.
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText() + QLatin1Char('\n') + parser.helpText());
@@ -162,6 +219,14 @@ int main(int argc, char* argv[])
 
     const QStringList positional = parser.positionalArguments();
     if (!positional.isEmpty()) {
+        if (positional.first() == QLatin1String("crews")) {
+            QStringList arguments = positional.mid(1);
+            if (parser.isSet(pgOption))
+                arguments << QStringLiteral("--pg") << parser.value(pgOption);
+            if (parser.isSet(outOption))
+                arguments << QStringLiteral("--out") << parser.value(outOption);
+            return listener::runCrewsCommand(arguments);
+        }
         if (positional.first() != QLatin1String("users"))
             return fail(QStringLiteral("unknown command %1").arg(positional.first()));
         return listener::runUsersCommand(positional.mid(1), parser.value(pgOption).toUtf8(), stdin, stdout, stderr);
@@ -211,6 +276,38 @@ int main(int argc, char* argv[])
 
     std::unique_ptr<listener::Sink> sink;
     QString error;
+    if (parser.isSet(tlsCertOption) != parser.isSet(tlsKeyOption))
+        return fail(QStringLiteral("--tls-cert and --tls-key go together"));
+    if (parser.isSet(tlsCertOption)
+        && (!readTlsFile(parser.value(tlsKeyOption), true, &options.tlsKey, &error)
+            || !readTlsFile(parser.value(tlsCertOption), false, &options.tlsCertificate, &error)))
+        return fail(error);
+
+    // Crew keys, unless anonymous posts are allowed or nothing is kept.
+    std::unique_ptr<listener::CrewKeys> crews;
+    if (parser.isSet(anonymousOption)) {
+        logLine(QStringLiteral("zepta-listener: warning: --allow-anonymous: anyone who reaches this port can store "
+                               "events under any name; use it on a closed network only"));
+    } else if (options.answerStatus == 0) {
+        std::unique_ptr<listener::CrewStore> store;
+        if (parser.isSet(pgOption))
+            store = listener::pgCrewStore(parser.value(pgOption).toUtf8());
+        else if (parser.isSet(outOption))
+            store = listener::fileCrewStore(listener::crewsFileFor(parser.value(outOption)));
+        else
+            return fail(QStringLiteral("crew keys need --out FILE or --pg CONNINFO (or --allow-anonymous)"));
+        crews = std::make_unique<listener::CrewKeys>(std::move(store), logLine);
+        bool unreachable = false;
+        if (!crews->load(&error, &unreachable)) {
+            if (!unreachable)
+                return fail(QStringLiteral("%1; add a crew with \"zepta-listener crews add NAME\" (or give "
+                                           "--allow-anonymous)")
+                                .arg(error));
+            logLine(QStringLiteral("zepta-listener: %1: answering 503 until the crews are read").arg(error));
+        }
+        crews->start();
+        options.crews = crews.get();
+    }
     if (options.answerStatus != 0) {
         // Nothing is kept.
     } else if (parser.isSet(pgOption)) {
@@ -224,6 +321,10 @@ int main(int argc, char* argv[])
             return fail(QStringLiteral("--pg is not a connection string: %1").arg(reason));
         }
         PQconninfoFree(parsed);
+        if (holdsPassword(conninfo))
+            logLine(QStringLiteral("zepta-listener: warning: the --pg connection string holds a password, which "
+                                   "others can read in the process list: put it in a password file (PGPASSFILE, "
+                                   "~/.pgpass) or a service file instead"));
         std::optional<listener::Catalogue> catalogue;
         if (parser.isSet(catalogueOption)) {
             catalogue = listener::readCatalogue(parser.value(catalogueOption), &error);
@@ -283,5 +384,7 @@ int main(int argc, char* argv[])
         sink->stop();
     web.stop();
     server.stop();
+    if (crews)
+        crews->stop();
     return 0;
 }

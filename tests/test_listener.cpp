@@ -5,6 +5,8 @@
 #include "listener/testing/ListenerProcess.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
@@ -134,6 +136,146 @@ private slots:
         QVERIFY2(log.contains(" 127.0.0.1 POST /Zepta/listener.asp 200 " + id + " -\n"), log.constData());
         QVERIFY2(log.contains(" 127.0.0.1 POST /ok%2%3%4%5%7F 400 - -\n"), log.constData());
         QVERIFY2(!log.contains("4711"), log.constData());
+    }
+
+    // With crew keys: no key, an unknown, malformed or huge one, or a revoked
+    // one get 401 and store nothing; a good key stores the event with its
+    // crew; another crew's key replaying a stored id with another body gets
+    // 409 and the first stays. More than 10 failures from one address in a
+    // minute close it for 5 minutes, others are still served. No key is ever
+    // kept, in the crews file or the log.
+    void crewKeys()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("events.log"));
+        ListenerProcess unkeyed({QStringLiteral("--out"), out}, true);
+        QVERIFY2(unkeyed.error().contains(QStringLiteral("crews add")), qPrintable(unkeyed.error()));
+        const QStringList store {QStringLiteral("--out"), out};
+        QByteArray keys[2];
+        for (int i = 0; i < 2; ++i) {
+            const Run added = crews(QStringList {QStringLiteral("add"), QStringLiteral("crew-%1").arg(i)} + store);
+            QCOMPARE(added.status, 0);
+            keys[i] = added.out.trimmed().split('\n').last();
+            QVERIFY2(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{43}$"))
+                         .match(QString::fromLatin1(keys[i]))
+                         .hasMatch(),
+                keys[i].constData());
+        }
+        QCOMPARE(crews(QStringList {QStringLiteral("add"), QStringLiteral("crew-0")} + store).status, 1);
+        QCOMPARE(crews(QStringList {QStringLiteral("add"), QStringLiteral("../x")} + store).status, 1);
+        QFile file(out + QStringLiteral(".crews"));
+        QCOMPARE(file.permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser), 0);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray crewsFile = file.readAll();
+        QVERIFY(crewsFile.contains("crew-1") && !crewsFile.contains(keys[0]) && !crewsFile.contains(keys[1]));
+
+        const auto stored = [&out] {
+            QFile records(out);
+            return records.open(QIODevice::ReadOnly) ? listener::parseRecords(records.readAll())
+                                                     : QList<listener::Record>();
+        };
+        ListenerProcess listener(store, true);
+        QVERIFY2(listener.isRunning(), qPrintable(listener.error()));
+        const auto bearer = [](const QByteArray& key) { return Headers {{"Authorization", "Bearer " + key}}; };
+        QByteArray id;
+        const QByteArray document = eventDocument(&id);
+        for (const Headers& wrong : {Headers {}, bearer("x" + keys[0].mid(1)), bearer(QByteArray(20000, 'a')),
+                 Headers {{"Authorization", "Basic " + keys[0]}}, Headers {{"Authorization", "Bearer a b"}}}) {
+            const HttpAnswer refused = postTo(listener.port(), document, wrong);
+            QCOMPARE(refused.status, 401);
+            QVERIFY(refused.header("WWW-Authenticate").startsWith("Bearer"));
+        }
+        QCOMPARE(postTo(listener.port(), document, bearer(keys[0])).status, 200);
+        const QByteArray other = QByteArray(document).replace("</Notes>", "forged</Notes>");
+        QCOMPARE(postTo(listener.port(), other, bearer(keys[1])).status, 409);
+        QCOMPARE(stored().size(), 1);
+        QCOMPARE(stored().first().crew, QByteArray("crew-0"));
+        QCOMPARE(stored().first().body, document);
+
+        QCOMPARE(crews(QStringList {QStringLiteral("revoke"), QStringLiteral("crew-0")} + store).status, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(postTo(listener.port(), document, bearer(keys[0])).status, 401, 1500);
+        const Run listed = crews(QStringList {QStringLiteral("list")} + store);
+        QVERIFY2(listed.out.contains("crew-0 added ") && listed.out.contains(" revoked "), listed.out.constData());
+
+        const QString stranger = QStringLiteral("127.0.0.5");
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(sendFrom(stranger, listener.port(), postRequest(document, bearer("guess"))).status, 401);
+        for (const QByteArray& key : {QByteArray("guess"), keys[1]}) {
+            const HttpAnswer blocked = sendFrom(stranger, listener.port(), postRequest(eventDocument(), bearer(key)));
+            QCOMPARE(blocked.status, 429);
+            QVERIFY(blocked.header("Retry-After").toInt() > 290);
+        }
+        QCOMPARE(postTo(listener.port(), eventDocument(), bearer(keys[1])).status, 200);
+        QCOMPARE(stored().size(), 2);
+        QCOMPARE(stored().last().crew, QByteArray("crew-1"));
+        QVERIFY(!listener.log().contains(keys[0]) && !listener.log().contains(keys[1]));
+        QVERIFY2(listener.log().contains(" 200 " + id + " crew-0\n"), listener.log().constData());
+    }
+
+    // HTTPS with a certificate made here by openssl, checked by curl: served
+    // to a client trusting the CA, refused to one that does not, to TLS 1.1
+    // and to plain HTTP on the same port. A key others can read is refused
+    // at start.
+    void tls()
+    {
+        QTemporaryDir dir;
+        const auto path = [&dir](const char* name) { return dir.filePath(QLatin1String(name)); };
+        const auto run = [](const QString& program, const QStringList& arguments) {
+            QProcess process;
+            process.start(program, arguments);
+            process.waitForFinished(60000);
+            return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        };
+        const QString openssl = QStringLiteral("openssl");
+        QCOMPARE(run(openssl,
+                     {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"),
+                         QStringLiteral("-nodes"), QStringLiteral("-subj"), QStringLiteral("/CN=Zepta test CA"),
+                         QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-keyout"), path("ca.key"),
+                         QStringLiteral("-out"), path("ca.pem")}),
+            0);
+        QCOMPARE(run(openssl,
+                     {QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"),
+                         QStringLiteral("-nodes"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                         QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                         QStringLiteral("-keyout"), path("server.key"), QStringLiteral("-out"), path("server.csr")}),
+            0);
+        QCOMPARE(run(openssl,
+                     {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), path("server.csr"),
+                         QStringLiteral("-CA"), path("ca.pem"), QStringLiteral("-CAkey"), path("ca.key"),
+                         QStringLiteral("-CAcreateserial"), QStringLiteral("-copy_extensions"), QStringLiteral("copy"),
+                         QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-out"), path("server.pem")}),
+            0);
+        QFile key(path("server.key"));
+        QVERIFY(key.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        const QStringList options {
+            QStringLiteral("--tls-cert"), path("server.pem"), QStringLiteral("--tls-key"), path("server.key")};
+        ListenerProcess exposed(options);
+        QVERIFY2(exposed.error().contains(QStringLiteral("readable by others")), qPrintable(exposed.error()));
+        QVERIFY(key.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        ListenerProcess listener(options);
+        QVERIFY2(listener.isRunning(), qPrintable(listener.error()));
+
+        QFile body(path("event.xml"));
+        QVERIFY(body.open(QIODevice::WriteOnly));
+        body.write(eventDocument());
+        body.close();
+        const QString url = QStringLiteral("https://127.0.0.1:%1/Zepta/listener.asp").arg(listener.port());
+        const auto curl = [&](const QStringList& extra) {
+            return run(QStringLiteral("curl"),
+                QStringList {QStringLiteral("-sSf"), QStringLiteral("--data-binary"),
+                    QLatin1Char('@') + body.fileName(), QStringLiteral("-H"), QStringLiteral("Content-Type: text/xml"),
+                    url}
+                    + extra);
+        };
+        QCOMPARE(curl({QStringLiteral("--cacert"), path("ca.pem")}), 0);
+        QCOMPARE(curl({}), 60); // not trusted by the system's store
+        QCOMPARE(curl({QStringLiteral("--cacert"), path("ca.pem"), QStringLiteral("--tlsv1.1"),
+                     QStringLiteral("--tls-max"), QStringLiteral("1.1")}),
+            35); // no TLS before 1.2
+        QCOMPARE(postTo(listener.port(), eventDocument()).status, 0); // plain HTTP gets no answer
+        QCOMPARE(listener.records().size(), 1);
     }
 
     // A crowd of clients from one address that send a request line and then

@@ -127,6 +127,47 @@ private slots:
             QVERIFY2(listener.log().contains("database connection restored"), listener.log().constData());
     }
 
+    // Crew keys in zepta.crews, shared by two listeners: a keyed listener
+    // refuses to start without the table; each event is stored with its
+    // crew (also in the view); a key revoked through one store is refused by
+    // both listeners within a second, the other crew's still served.
+    void crewKeysOnOneDatabase()
+    {
+        const QStringList pg {QStringLiteral("--pg"), mPg->conninfo()};
+        ListenerProcess early(pg, true);
+        QVERIFY2(early.error().contains(QStringLiteral("zepta.crews")), qPrintable(early.error()));
+        QByteArray keys[2];
+        for (int i = 0; i < 2; ++i) {
+            const Run added = crews(QStringList {QStringLiteral("add"), QStringLiteral("pg-%1").arg(i)} + pg);
+            QVERIFY2(added.status == 0, added.err.constData());
+            keys[i] = added.out.trimmed().split('\n').last();
+        }
+        QCOMPARE(mPg->query(QStringLiteral("SELECT count(*) FROM zepta.crews WHERE key_sha256 = sha256('%1')")
+                                .arg(QString::fromLatin1(keys[0]))),
+            QStringLiteral("1"));
+        ListenerProcess first(pg, true);
+        ListenerProcess second(pg, true);
+        QVERIFY2(first.isRunning(), qPrintable(first.error()));
+        QVERIFY2(second.isRunning(), qPrintable(second.error()));
+        const auto bearer = [](const QByteArray& key) { return Headers {{"Authorization", "Bearer " + key}}; };
+        QByteArray id;
+        const QByteArray document = eventDocument(&id, QString(), 1.0, 101, QStringLiteral("keyed"));
+        QCOMPARE(postTo(first.port(), document).status, 401);
+        QCOMPARE(postTo(first.port(), document, bearer(keys[0])).status, 200);
+        QCOMPARE(mPg->query(QStringLiteral("SELECT crew FROM zepta.events_map WHERE event_id = '%1'").arg(id)),
+            QStringLiteral("pg-0"));
+        QCOMPARE(crews(QStringList {QStringLiteral("revoke"), QStringLiteral("pg-0")} + pg).status, 0);
+        for (const ListenerProcess* listener : {&first, &second})
+            QTRY_COMPARE_WITH_TIMEOUT(postTo(listener->port(), document, bearer(keys[0])).status, 401, 1500);
+        QCOMPARE(
+            postTo(second.port(), eventDocument(&id, QString(), 1.0, 101, QStringLiteral("keyed")), bearer(keys[1]))
+                .status,
+            200);
+        QCOMPARE(mPg->query(QStringLiteral("SELECT count(*), string_agg(crew, ',' ORDER BY crew) FROM zepta.events "
+                                           "WHERE client_id = 'keyed'")),
+            QStringLiteral("2|pg-0,pg-1"));
+    }
+
     // Two listeners share nothing but the database: the same events posted
     // to both at once, each twice, are stored once each.
     void twoListenersOneDatabase()

@@ -3,13 +3,16 @@
 #include "nomrel/EventStore.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTcpSocket>
 
 constexpr int kWaitMs = 15000; // ends a broken run only
 
-ListenerProcess::ListenerProcess(const QStringList& extraArguments)
+ListenerProcess::ListenerProcess(const QStringList& extraArguments, bool keyed)
 {
     QStringList arguments {QStringLiteral("--port"), QStringLiteral("0")};
+    if (!keyed)
+        arguments << QStringLiteral("--allow-anonymous");
     if (!extraArguments.contains(QStringLiteral("--out")) && !extraArguments.contains(QStringLiteral("--pg")))
         arguments << QStringLiteral("--out") << mDir.filePath(QStringLiteral("documents.log"));
     mProcess.setStandardErrorFile(mDir.filePath(QStringLiteral("listener.log")));
@@ -110,6 +113,26 @@ QByteArray postRequest(const QByteArray& body, const Headers& headers)
     for (const auto& header : headers)
         request += header.first + ": " + header.second + "\r\n";
     return request + "\r\n" + body;
+}
+
+Run crews(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(ZEPTA_LISTENER), QStringList {QStringLiteral("crews")} + arguments);
+    Run run;
+    if (process.waitForFinished(kWaitMs) && process.exitStatus() == QProcess::NormalExit)
+        run.status = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+HttpAnswer sendFrom(const QString& address, quint16 port, const QByteArray& request)
+{
+    QTcpSocket socket;
+    socket.bind(QHostAddress(address));
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(kWaitMs) ? exchange(socket, request) : HttpAnswer();
 }
 
 HttpAnswer send(quint16 port, const QByteArray& request)

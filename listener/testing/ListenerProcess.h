@@ -13,10 +13,11 @@ class QTcpSocket;
 // A zepta-listener process for one test, on a free port of 127.0.0.1. Unless
 // the arguments name a sink (--out FILE, --pg CONNINFO) it keeps documents in
 // a file of its own folder, where its log goes too (never a full pipe).
+// Unless `keyed`, it accepts anonymous posts.
 class ListenerProcess
 {
 public:
-    explicit ListenerProcess(const QStringList& extraArguments = {});
+    explicit ListenerProcess(const QStringList& extraArguments = {}, bool keyed = false);
     ~ListenerProcess() { kill(); }
 
     // False (with the reason in error()) when it did not come up.
@@ -52,6 +53,16 @@ struct HttpAnswer {
     QByteArray body;
     QByteArray header(const QByteArray& name) const;
 };
+// zepta-listener crews ARGUMENTS: its exit status, standard output and error.
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+Run crews(const QStringList& arguments);
+// A request from another loopback address (a client of its own).
+HttpAnswer sendFrom(const QString& address, quint16 port, const QByteArray& request);
+
 // One request on a connected socket, kept open for the next one.
 HttpAnswer exchange(QTcpSocket& socket, const QByteArray& request);
 QByteArray postRequest(const QByteArray& body, const Headers& headers = {});

@@ -24,12 +24,13 @@ class Office(unittest.TestCase):
     def setUpClass(cls):
         cls.pg = harness.PgCluster()
         cls.folder = os.path.dirname(ARGS.catalogue)
+        # A keyed listener starts only once there are crews.
+        cls.keys = {crew: harness.add_crew(ARGS.listener, cls.pg.conninfo, crew) for crew in ('north', 'south')}
         cls.listener = harness.Listener(ARGS.listener, '--pg', cls.pg.conninfo, '--catalogue', ARGS.catalogue,
                                         '--icons', ARGS.icons, '--cluster-above', '40')
         status, out = harness.command(ARGS.listener, '--pg', cls.pg.conninfo, 'users', 'add', 'ann',
                                       stdin=PASSWORD + '\n')
         assert status == 0, out
-        cls.keys = {crew: harness.add_crew(ARGS.listener, cls.pg.conninfo, crew) for crew in ('north', 'south')}
 
     @classmethod
     def tearDownClass(cls):
@@ -213,7 +214,8 @@ class tempfile_listener:
     def __enter__(self):
         import tempfile
         self.dir = tempfile.TemporaryDirectory()
-        self.listener = harness.Listener(ARGS.listener, '--out', os.path.join(self.dir.name, 'events.txt'))
+        self.listener = harness.Listener(ARGS.listener, '--allow-anonymous', '--out',
+                                         os.path.join(self.dir.name, 'events.txt'))
         return self.listener
 
     def __exit__(self, *exc):
