@@ -64,13 +64,6 @@ void fillEvents(const QString& path, const QRectF& area)
     if (!schema.open(QIODevice::ReadOnly))
         throw ZeptaError(QStringLiteral("cannot read ") + schema.fileName());
     connection.execute(QString::fromUtf8(schema.readAll()));
-    if (connection
-            .open(QStringLiteral("SELECT COUNT(*) AS N FROM pragma_table_info('GEOCODED_EVENTS') "
-                                 "WHERE name = 'TRACK_ID'"))
-            .field(QStringLiteral("N"))
-            .toInt32()
-        == 0)
-        connection.execute(QStringLiteral("ALTER TABLE GEOCODED_EVENTS ADD COLUMN TRACK_ID INTEGER"));
     // Today's, so the window's first filter shows them all.
     const qint64 start = QDateTime(QDate::currentDate(), QTime(0, 0, 1)).toSecsSinceEpoch();
     db::Connection::Transaction transaction(connection);

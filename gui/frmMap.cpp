@@ -65,14 +65,6 @@ void keepMapSetting(const QString& name, const QString& value)
 
 QString mapsFolder() { return Driver::dataFolder() + QStringLiteral("/Maps"); }
 
-// A reading's horizontal accuracy in metres at 95 %: HDOP times the error of
-// one satellite's range as a plain receiver sees it (about 5 m, 2 sigma per
-// axis), or unknown without HDOP.
-double accuracyOf(const gps::Reading& reading)
-{
-    constexpr double kRangeErrorM = 5.0;
-    return reading.hdop > 0 && reading.hdop < 50 ? reading.hdop * kRangeErrorM : -1;
-}
 } // namespace
 
 frmMap::frmMap()
@@ -356,7 +348,7 @@ void frmMap::mGPS_NewReading(const gps::Reading& Position)
     live.lost = !Position.locked;
     live.latitude = Position.latitude;
     live.longitude = Position.longitude;
-    live.accuracy = accuracyOf(Position);
+    live.accuracy = Position.accuracy.value_or(-1);
     mapCanvas->setLive(live);
 }
 

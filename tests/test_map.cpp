@@ -80,25 +80,22 @@ class TestMap : public QObject
 
     QString map(const char* name) const { return mMaps.filePath(QLatin1String(name)); }
 
-    // An event of the event database; the track id only where the database has the column.
+    // An event of the event database, from a tracking run when `track` is not 0.
     void addEvent(
         int type, double latitude, double longitude, const QDateTime& gmt, const QString& notes = {}, int track = 0)
     {
         mFolder->execEvents(QStringLiteral("INSERT INTO GPS_READINGS (GMT, LATITUDE, LONGITUDE, SPEED, DIRECTION, "
-                                           "ALTITUDE, FIX_QUALITY, SATELLITES, HDOP, LOCKED) VALUES "
-                                           "('%1', %2, %3, 0.5, 90, 40, 2, 8, 0.9, 1);")
+                                           "ALTITUDE, FIX_QUALITY, SATELLITES, HDOP, LOCKED, ACCURACY_M, SAMPLES) "
+                                           "VALUES ('%1', %2, %3, 0.5, 90, 40, 2, 8, 0.9, 1, 3.4, 4);")
                                 .arg(iso(gmt))
                                 .arg(latitude, 0, 'g', 17)
                                 .arg(longitude, 0, 'g', 17));
         mFolder->execEvents(QStringLiteral("INSERT INTO GEOCODED_EVENTS (NAME, OBSERVER_MONIKER, EVENT_TYPE_ID, "
-                                           "GPS_READING_ID, NOTES) VALUES ('COM1', 'crew 7', %1, "
-                                           "last_insert_rowid(), '%2');")
+                                           "GPS_READING_ID, NOTES, TRACK_ID) VALUES ('COM1', 'crew 7', %1, "
+                                           "last_insert_rowid(), '%2', %3);")
                                 .arg(type)
-                                .arg(notes));
-        if (track != 0)
-            mFolder->execEvents(QStringLiteral("UPDATE GEOCODED_EVENTS SET TRACK_ID = %1 WHERE GEOCODED_EVENT_ID = "
-                                               "(SELECT MAX(GEOCODED_EVENT_ID) FROM GEOCODED_EVENTS);")
-                                    .arg(track));
+                                .arg(notes)
+                                .arg(track != 0 ? QString::number(track) : QStringLiteral("NULL")));
     }
 
 private slots:
@@ -254,14 +251,6 @@ private slots:
     // click that finds the right event among close ones and lists those at the same place.
     void eventsTrackLivePositionAndHits()
     {
-        db::Connection events = db::Connection::openFile(mFolder->eventDatabase());
-        if (events
-                .open(QStringLiteral("SELECT COUNT(*) AS N FROM pragma_table_info('GEOCODED_EVENTS') "
-                                     "WHERE name = 'TRACK_ID'"))
-                .field(QStringLiteral("N"))
-                .toInt32()
-            == 0)
-            events.execute(QStringLiteral("ALTER TABLE GEOCODED_EVENTS ADD COLUMN TRACK_ID INTEGER"));
         const double lat = 57.41, lon = -6.2;
         const QDateTime t0(QDate(2026, 12, 6), QTime(8, 0), Qt::UTC);
         addEvent(101, lat, lon, t0, QStringLiteral("alone"));
@@ -411,8 +400,8 @@ private slots:
         QTest::keyClick(window.mapCanvas, Qt::Key_Return);
         QVERIFY(window.lblInfo->isVisible());
         for (const char* part : {"<b>Pothole</b>", "Notes: gate open north side", "Fix: DGPS, satellites 8, HDOP 0.9",
-                 "Accuracy: not stored", "Crew: crew 7"})
-            QVERIFY2(window.lblInfo->text().contains(QLatin1String(part)), qPrintable(window.lblInfo->text()));
+                 "Accuracy: ±3.4 m, samples 4", "Crew: crew 7"})
+            QVERIFY2(window.lblInfo->text().contains(QString::fromUtf8(part)), qPrintable(window.lblInfo->text()));
 
         // The export writes the two listed events.
         const QString target = mFolder->file(QStringLiteral("listed.txt"));
