@@ -15,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QUrl>
 
 #include <microhttpd.h>
 
@@ -293,22 +292,22 @@ bool OfficeWeb::start(QString* error)
     Impl& d = *mImpl;
     const OfficeOptions& o = d.options;
     QByteArray imageSources = "'self'";
+    QString origin; // the tile server's
     if (!o.tilesTemplate.isEmpty()) {
-        const QUrl url(o.tilesTemplate);
-        const QString host = url.host(QUrl::FullyEncoded);
-        static const QRegularExpression hostForm(QStringLiteral("^(\\{s\\}\\.)?[A-Za-z0-9.-]+$"));
-        if ((url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
-            || !hostForm.match(QUrl::fromPercentEncoding(host.toLatin1())).hasMatch()
-            || !o.tilesTemplate.contains(QLatin1String("{z}")) || !o.tilesTemplate.contains(QLatin1String("{x}"))
-            || !o.tilesTemplate.contains(QLatin1String("{y}"))) {
+        // The policy names the server's origin; {s} (its subdomains) becomes
+        // a wildcard of one label. Braces are no URL's, so they are taken
+        // out before parsing.
+        static const QRegularExpression form(
+            QStringLiteral("^(https?)://(\\{s\\}\\.)?([A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*)(:\\d{1,5})?/"));
+        const QRegularExpressionMatch match = form.match(o.tilesTemplate);
+        if (!match.hasMatch() || !o.tilesTemplate.contains(QLatin1String("{z}"))
+            || !o.tilesTemplate.contains(QLatin1String("{x}")) || !o.tilesTemplate.contains(QLatin1String("{y}"))) {
             *error = QStringLiteral("--tiles must be an http(s) URL with {z}, {x} and {y}, e.g. "
                                     "https://tile.example.org/{z}/{x}/{y}.png");
             return false;
         }
-        QString origin = url.scheme() + QStringLiteral("://")
-            + QUrl::fromPercentEncoding(host.toLatin1()).replace(QLatin1String("{s}"), QLatin1String("*"));
-        if (url.port() > 0)
-            origin += QLatin1Char(':') + QString::number(url.port());
+        origin = match.captured(1) + QStringLiteral("://")
+            + (match.captured(2).isEmpty() ? QString() : QStringLiteral("*.")) + match.captured(3) + match.captured(5);
         imageSources += ' ' + origin.toLatin1();
     }
     if (!o.mbtilesPath.isEmpty()) {
@@ -362,8 +361,7 @@ bool OfficeWeb::start(QString* error)
     if (!o.tilesTemplate.isEmpty()) {
         config.insert(QStringLiteral("tiles"), o.tilesTemplate);
         config.insert(QStringLiteral("attribution"),
-            o.tilesAttribution.isEmpty() ? QStringLiteral("Map tiles: %1").arg(QUrl(o.tilesTemplate).host())
-                                         : o.tilesAttribution);
+            o.tilesAttribution.isEmpty() ? QStringLiteral("Map tiles: %1").arg(origin) : o.tilesAttribution);
     } else if (d.tiles) {
         config.insert(QStringLiteral("tiles"), QStringLiteral("/tiles/{z}/{x}/{y}"));
         config.insert(

@@ -121,6 +121,39 @@ class Office(unittest.TestCase):
             self.assertEqual(status, 404)
             self.assertIn('PostgreSQL', body)
 
+    # Basemaps: an MBTiles file made by GDAL served as /tiles/Z/X/Y to a
+    # session, and a tile server's images allowed by the policy.
+    def test_basemaps(self):
+        import subprocess
+        import tempfile
+        with tempfile.TemporaryDirectory() as folder:
+            image, tiles = os.path.join(folder, 'world.tif'), os.path.join(folder, 'world.mbtiles')
+            subprocess.run(['gdal_create', '-q', '-of', 'GTiff', '-outsize', '256', '256', '-bands', '3', '-burn', '90',
+                            '-ot', 'Byte', '-a_srs', 'EPSG:3857', '-a_ullr', '-20037508', '20037508', '20037508',
+                            '-20037508', image], check=True)
+            subprocess.run(['gdal_translate', '-q', '-of', 'MBTILES', image, tiles], check=True)
+            offline = harness.Listener(ARGS.listener, '--pg', self.pg.conninfo, '--mbtiles', tiles)
+            try:
+                cookie = harness.login(offline.port, 'ann', PASSWORD, '127.0.0.6')[0]
+                get = lambda path, c=cookie: harness.request(offline.port, 'GET', path, headers={'Cookie': c})
+                status, headers, _ = get('/tiles/0/0/0')
+                self.assertEqual((status, headers['content-type']), (200, 'image/png'))
+                self.assertEqual([get(path)[0] for path in ('/tiles/0/0/0', '/tiles/1/5/0', '/tiles/3/0')],
+                                 [200, 404, 400])
+                self.assertEqual(get('/tiles/0/0/0', '')[0], 401)
+                self.assertEqual(json.loads(get('/api/config')[2])['tiles'], '/tiles/{z}/{x}/{y}')
+            finally:
+                offline.close()
+        online = harness.Listener(ARGS.listener, '--pg', self.pg.conninfo, '--tiles',
+                                  'https://{s}.tile.example.org/{z}/{x}/{y}.png', '--tiles-attribution', 'Example')
+        try:
+            policy = harness.request(online.port, 'GET', '/login')[1]['content-security-policy']
+            self.assertIn("img-src 'self' https://*.tile.example.org;", policy)
+        finally:
+            online.close()
+        self.assertEqual(harness.command(ARGS.listener, '--pg', self.pg.conninfo, '--tiles', 'javascript:alert(1)',
+                                         '--port', '0')[0], 2)
+
     # One walk through the page in Chromium.
     def test_page_walk(self):
         reason = harness.browser_missing()
