@@ -1,5 +1,6 @@
 #include "listener/office_users.h"
 
+#include "listener/auth.h"
 #include "listener/office_db.h"
 
 #include <argon2.h>
@@ -105,14 +106,9 @@ bool verifyPassword(const QByteArray& encoded, const QByteArray& password)
 
 QString checkUserName(const QString& name)
 {
-    if (name.isEmpty() || name.size() > 64)
-        return QStringLiteral("a user name has 1 to 64 characters");
-    if (name.trimmed() != name)
-        return QStringLiteral("a user name does not begin or end with a blank");
-    for (const QChar c : name)
-        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
-            return QStringLiteral("a user name holds no control characters");
-    return QString();
+    // The same rule as for crews: a name stands as it is in a log line.
+    return auth::isValidName(name) ? QString()
+                                   : QStringLiteral("a user name is 1 to 64 letters, digits, '.', '_' or '-'");
 }
 
 QByteArray officeSchemaSql()

@@ -24,8 +24,7 @@ QByteArray hashPassword(const QByteArray& password);
 // exists.
 bool verifyPassword(const QByteArray& encoded, const QByteArray& password);
 
-// A user name is 1 to 64 characters, none of them a control character or a
-// blank at either end; empty when fine, else the reason.
+// Empty when `name` can be a user's name, else the reason.
 QString checkUserName(const QString& name);
 
 // The SQL that creates the users' and sessions' tables and the trigger that

@@ -351,6 +351,7 @@ int main(int argc, char* argv[])
     office.tilesTemplate = parser.value(tilesOption);
     office.tilesAttribution = parser.value(attributionOption);
     office.mbtilesPath = parser.value(mbtilesOption);
+    office.tls = parser.isSet(tlsCertOption); // session cookies get Secure
     if (parser.isSet(tilesOption) && parser.isSet(mbtilesOption))
         return fail(QStringLiteral("give --tiles or --mbtiles, not both"));
     office.iconsFolder = parser.isSet(iconsOption) ? parser.value(iconsOption)

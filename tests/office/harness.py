@@ -127,10 +127,11 @@ def add_crew(program, conninfo, name):
     """A new crew key, or None when the listener takes anonymous posts."""
     if not keyed(program):
         return None
-    status, out = command(program, '--pg', conninfo, 'crews', 'add', name)
-    if status != 0:
-        raise RuntimeError(out)
-    return out.strip().split()[-1]
+    done = subprocess.run([program, '--pg', conninfo, 'crews', 'add', name], capture_output=True, text=True,
+                          timeout=60)
+    if done.returncode != 0:
+        raise RuntimeError(done.stderr)
+    return done.stdout.strip().split()[-1]
 
 
 def event_document(client_id, latitude, longitude, type_id=101, notes='', gmt=None, event_id=None):
