@@ -4,6 +4,7 @@ Debian's headless Chromium: the API's guards without a browser, then one walk
 through the page as an office user sees it."""
 
 import argparse
+import http.client
 import json
 import os
 import sys
@@ -114,6 +115,31 @@ class Office(unittest.TestCase):
         self.assertEqual(harness.command(ARGS.listener, '--pg', self.pg.conninfo, 'users', 'add', 'x',
                                          stdin='short\n')[0], 2)
         self.assertNotIn(PASSWORD, self.listener.log())
+
+        # Over TLS the session cookie is Secure as well.
+        import ssl
+        import subprocess
+        import tempfile
+        with tempfile.TemporaryDirectory() as folder:
+            key, certificate = os.path.join(folder, 'key.pem'), os.path.join(folder, 'cert.pem')
+            subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key, '-out',
+                            certificate, '-days', '1', '-subj', '/CN=127.0.0.1'], check=True, capture_output=True)
+            os.chmod(key, 0o600)
+            secure = harness.Listener(ARGS.listener, '--pg', self.pg.conninfo, '--tls-cert', certificate,
+                                      '--tls-key', key)
+            try:
+                context = ssl.create_default_context(cafile=certificate)
+                context.check_hostname = False
+                connection = http.client.HTTPSConnection('127.0.0.1', secure.port, context=context,
+                                                         source_address=('127.0.0.7', 0))
+                connection.request('POST', '/login', urlencode({'user': 'ann', 'password': PASSWORD}),
+                                   {'Content-Type': 'application/x-www-form-urlencoded'})
+                answer = connection.getresponse()
+                self.assertEqual(answer.status, 303)
+                self.assertIn('Secure', [part.strip() for part in answer.getheader('Set-Cookie').split(';')])
+                connection.close()
+            finally:
+                secure.close()
 
         # The file sink has no office pages and says why.
         with tempfile_listener() as plain:
