@@ -50,8 +50,7 @@ frmSplash::frmSplash()
     imgProductLogo->setPixmap(branding::productLogo(64));
 
     // The maker's information block.
-    addLabel(QStringLiteral("Copyright \u00A9 2026 Zepta Field Systems. Free software under the MIT License."), 360,
-        2880, 8.25, false);
+    addLabel(QStringLiteral("Copyright \u00A9 2026 Zepta Field Systems. MIT License."), 360, 2880, 8.25, false);
     addLabel(QStringLiteral("Zepta records events with the position of a GPS receiver."), 360, 3120, 8.25, false);
     addLabel(QStringLiteral("Field crews use it at their own risk; check every position."), 360, 3360, 8.25, false);
     QLabel* heading = addLabel(QStringLiteral("Zepta Field Systems"), 240, 3840, 8.25, false);
