@@ -28,6 +28,9 @@ QString outboxPath() { return dataFolder() + QStringLiteral("/Outbox.mdb"); }
 QString listenerUrl()
 {
     const QStringList address = Usable_Parameter_Values({QStringLiteral("SERVER_IP"), QStringLiteral("LISTENER_NAME")});
+    // An office's listener on the internet is reached by HTTPS, said in full.
+    if (address.at(0).startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        return address.at(0) + QLatin1Char('/') + address.at(1);
     return QStringLiteral("http://") + address.at(0) + QLatin1Char('/') + address.at(1);
 }
 

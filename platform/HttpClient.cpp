@@ -191,6 +191,9 @@ Answer Client::post(
     if (result != CURLE_OK) {
         answer.statusLine.clear();
         answer.error = errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(result));
+        // Never a silent fall back to plain HTTP: the event waits, and says why.
+        if (result == CURLE_PEER_FAILED_VERIFICATION)
+            answer.error = QStringLiteral("certificate not trusted: ") + answer.error;
         return answer;
     }
     long status = 0;

@@ -249,6 +249,45 @@ private slots:
         QCOMPARE(pending().size(), 1);
     }
 
+    // An https:// address is posted to by TLS: a certificate the system does
+    // not trust keeps the event waiting and says so, never falling back to
+    // plain HTTP. A keyed listener's 401 puts the event in "needs attention"
+    // with the reason, said once.
+    void certificatesAndKeys()
+    {
+        QTemporaryDir dir;
+        const QString made = listener_test::makeCertificates(dir.path());
+        QVERIFY2(made.isEmpty(), qPrintable(made));
+        ListenerProcess secure({QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("server.pem")),
+            QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("server.key"))});
+        QVERIFY2(secure.isRunning(), qPrintable(secure.error()));
+        pointAt(QStringLiteral("https://") + secure.serverAddress());
+        QCOMPARE(Driver::listenerUrl(), QStringLiteral("https://%1/Zepta/listener.asp").arg(secure.serverAddress()));
+        startSender();
+        save(1);
+        QTRY_VERIFY_WITH_TIMEOUT(pending().value(0).attempts >= 2, kPatience);
+        QVERIFY2(pending().value(0).lastAnswer.startsWith(QStringLiteral("certificate not trusted: ")),
+            qPrintable(pending().value(0).lastAnswer));
+        QCOMPARE(secure.records().size(), 0);
+        QCOMPARE(mSender->counts().attention, 0);
+
+        const QString out = dir.filePath(QStringLiteral("events.log"));
+        QCOMPARE(
+            listener_test::crews({QStringLiteral("add"), QStringLiteral("north"), QStringLiteral("--out"), out}).status,
+            0);
+        ListenerProcess keyed({QStringLiteral("--out"), out}, true);
+        QVERIFY2(keyed.isRunning(), qPrintable(keyed.error()));
+        pointAt(keyed.serverAddress());
+        ScriptedMessages& boxes = expectSaveFailed();
+        startSender(); // the waiting event goes to the new address
+        frmZEPTA::instance();
+        QTRY_COMPARE_WITH_TIMEOUT(mSender->counts().attention, 1, kPatience);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.allShown(), kPatience);
+        QVERIFY2(boxes.last().text.contains(QLatin1String("the listener refused this crew's key")),
+            qPrintable(boxes.last().text));
+        QCOMPARE(pending().value(0).lastAnswer, QStringLiteral("the listener refused this crew's key"));
+    }
+
     // Retry-After (seconds, a date) on 429 and 503 is honoured up to the longest back-off; a new
     // address is tried at once, not after the back-off under way.
     void listenerSaysWhenToComeBack()
@@ -290,7 +329,7 @@ private slots:
         if (!mFolder->makeReadOnly(Driver::outboxPath()))
             QSKIP("this file system cannot make a file read-only for root");
         ScriptedMessages& boxes = expectSaveFailed();
-        startSender();
+        startSender(); // the waiting event goes to the new address
         frmZEPTA::instance(); // follows the sender
         QTRY_VERIFY_WITH_TIMEOUT(boxes.allShown(), kPatience);
         QCOMPARE(boxes.last().text,

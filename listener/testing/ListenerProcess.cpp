@@ -2,6 +2,7 @@
 
 #include "nomrel/EventStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTcpSocket>
@@ -125,6 +126,37 @@ Run crews(const QStringList& arguments)
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
+}
+
+QString makeCertificates(const QString& folder)
+{
+    const QDir dir(folder);
+    const QString curve = QStringLiteral("ec_paramgen_curve:P-256");
+    const QList<QStringList> steps {
+        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+            QStringLiteral("-pkeyopt"), curve, QStringLiteral("-nodes"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=Zepta test CA"), QStringLiteral("-days"), QStringLiteral("2"),
+            QStringLiteral("-keyout"), dir.filePath(QStringLiteral("ca.key")), QStringLiteral("-out"),
+            dir.filePath(QStringLiteral("ca.pem"))},
+        {QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"), curve,
+            QStringLiteral("-nodes"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+            QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"),
+            dir.filePath(QStringLiteral("server.key")), QStringLiteral("-out"),
+            dir.filePath(QStringLiteral("server.csr"))},
+        {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+            dir.filePath(QStringLiteral("server.csr")), QStringLiteral("-CA"), dir.filePath(QStringLiteral("ca.pem")),
+            QStringLiteral("-CAkey"), dir.filePath(QStringLiteral("ca.key")), QStringLiteral("-CAcreateserial"),
+            QStringLiteral("-copy_extensions"), QStringLiteral("copy"), QStringLiteral("-days"), QStringLiteral("2"),
+            QStringLiteral("-out"), dir.filePath(QStringLiteral("server.pem"))}};
+    for (const QStringList& step : steps) {
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"), step);
+        if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+            return QStringLiteral("openssl %1: %2")
+                .arg(step.first(), QString::fromLocal8Bit(openssl.readAllStandardError()));
+    }
+    QFile::setPermissions(dir.filePath(QStringLiteral("server.key")), QFile::ReadOwner | QFile::WriteOwner);
+    return {};
 }
 
 HttpAnswer sendFrom(const QString& address, quint16 port, const QByteArray& request)

@@ -60,6 +60,10 @@ struct Run {
     QByteArray err;
 };
 Run crews(const QStringList& arguments);
+// A certificate authority and a certificate for 127.0.0.1 signed by it, made
+// by openssl in `folder`: ca.pem, server.pem and server.key (mode 0600).
+// Empty on success, else what failed.
+QString makeCertificates(const QString& folder);
 // A request from another loopback address (a client of its own).
 HttpAnswer sendFrom(const QString& address, quint16 port, const QByteArray& request);
 
