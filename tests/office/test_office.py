@@ -26,7 +26,7 @@ class Office(unittest.TestCase):
         cls.pg = harness.PgCluster()
         cls.folder = os.path.dirname(ARGS.catalogue)
         # A keyed listener starts only once there are crews.
-        cls.keys = {crew: harness.add_crew(ARGS.listener, cls.pg.conninfo, crew) for crew in ('north', 'south')}
+        cls.keys = {crew: harness.add_crew(ARGS.listener, cls.pg.conninfo, crew) for crew in ('north', 'south', 'east')}
         cls.listener = harness.Listener(ARGS.listener, '--pg', cls.pg.conninfo, '--catalogue', ARGS.catalogue,
                                         '--icons', ARGS.icons, '--cluster-above', '40')
         status, out = harness.command(ARGS.listener, '--pg', cls.pg.conninfo, 'users', 'add', 'ann',
@@ -92,6 +92,23 @@ class Office(unittest.TestCase):
             status, _, body = self.get('/api/events?' + query, cookie)
             self.assertEqual(status, 400, query)
             self.assertIn(reason, json.loads(body)['error'], query)
+
+        # Paging by id, filters by type and time: three of east's events of
+        # the day before yesterday (out of the page's default of today).
+        day = time.time() - 2 * 86400
+        stamp = lambda t: time.strftime('%Y-%m-%dT%H:%M:%SZ', time.gmtime(t))
+        for i, kind in enumerate((101, 102, 101)):
+            self.post('east', 10 + i * 0.01, 10, type_id=kind, gmt=stamp(day + i * 60))
+        self.pg.query("UPDATE zepta.events SET received_at = gmt WHERE crew = 'east'")  # a crew gone quiet
+        window = 'crew=east&since=%d&until=%d' % (day - 60, day + 3600)
+        first = json.loads(self.get('/api/events?limit=2&' + window, cookie)[2])
+        rest = json.loads(self.get('/api/events?limit=2&after=%d&%s' % (first['next'], window), cookie)[2])
+        self.assertEqual(([f['properties']['event_type_id'] for f in first['features'] + rest['features']],
+                          rest['next']), ([101, 102, 101], None))
+        typed = json.loads(self.get('/api/events?type=102&' + window, cookie)[2])['features']
+        self.assertEqual([f['properties']['crew_name'] for f in typed], ['east'])
+        crews = json.loads(self.get('/api/crews?since=%d' % (day - 60), cookie)[2])['crews']
+        self.assertEqual([(c['crew'], c['today']) for c in crews if c['crew'] == 'east'], [('east', 3)])
 
         # A session posts no event when crews need keys.
         if self.keys['north']:
@@ -213,7 +230,10 @@ class Office(unittest.TestCase):
                     return n;''')
             wait.until(lambda b: shown() == 30)
             crews = [li.text for li in browser.find_elements(By.CSS_SELECTOR, '#crews li .name')]
-            self.assertEqual(crews, ['north', 'south'])
+            self.assertEqual(crews, ['east', 'north', 'south'])
+            stale = [li.find_element(By.CLASS_NAME, 'name').text
+                     for li in browser.find_elements(By.CSS_SELECTOR, '#crews li.stale')]
+            self.assertEqual(stale, ['east'], 'greyed after 15 minutes without an event')
 
             # The crew filter, then the hostile event's popup read as text.
             Select(browser.find_element(By.ID, 'filter-crew')).select_by_value('south')
