@@ -10,6 +10,7 @@
 // the listener turned away or cut off.
 //
 //   listener_load --port P [--clients 50] [--events 200] [--slow 0] [--slow-sources 1] [--slow-seconds 0]
+//                 [--cafile CA.pem]   (HTTPS; the key, if any, in ZEPTA_LOAD_KEY)
 
 #include <curl/curl.h>
 
@@ -76,12 +77,21 @@ struct ClientResult {
     std::map<long, int> statuses; // 0: transport failure
 };
 
+// With --cafile the load goes by HTTPS, the listener's certificate checked
+// against FILE; ZEPTA_LOAD_KEY (never a command line) is sent as the crews'
+// Bearer key.
+std::string gCaFile;
+std::string gAuthorization;
+
 void runClient(int client, int events, unsigned short port, ClientResult* result)
 {
     std::mt19937_64 random(static_cast<std::uint64_t>(client) * 7919 + 17);
     const std::unique_ptr<CURL, CurlCleanup> curl(curl_easy_init());
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/Zepta/listener.asp";
+    const std::string url = (gCaFile.empty() ? "http" : "https") + std::string("://127.0.0.1:") + std::to_string(port)
+        + "/Zepta/listener.asp";
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+    if (!gCaFile.empty())
+        curl_easy_setopt(curl.get(), CURLOPT_CAINFO, gCaFile.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, discard);
     curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 60L);
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
@@ -90,6 +100,8 @@ void runClient(int client, int events, unsigned short port, ClientResult* result
             curl_slist_append(nullptr, "Content-Type: text/xml; charset=utf-8"));
         curl_slist_append(headers.get(), ("Idempotency-Key: " + id).c_str());
         curl_slist_append(headers.get(), "Expect:");
+        if (!gAuthorization.empty())
+            curl_slist_append(headers.get(), gAuthorization.c_str());
         curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.c_str());
         curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
@@ -218,6 +230,8 @@ int main(int argc, char* argv[])
             sources = value;
         else if (option == "--slow-seconds")
             slowSeconds = value;
+        else if (option == "--cafile")
+            gCaFile = argv[i + 1];
         else {
             std::fprintf(stderr, "unknown option %s\n", option.c_str());
             return 2;
@@ -229,6 +243,8 @@ int main(int argc, char* argv[])
             "[--slow-sources S] [--slow-seconds T]\n");
         return 2;
     }
+    if (const char* key = std::getenv("ZEPTA_LOAD_KEY"); key && *key)
+        gAuthorization = std::string("Authorization: Bearer ") + key;
     rlimit limit {};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
         limit.rlim_cur = limit.rlim_max;
