@@ -4,6 +4,7 @@
 #include "gps/Component.h"
 #include "gui/frmSplash.h"
 #include "gui/frmZEPTA.h"
+#include "platform/Error.h"
 
 #include <QVariant>
 
@@ -21,6 +22,13 @@ void Main()
     applicationConnectionString() = connectionStringFor(folder, QStringLiteral("zepta.mdb"));
     // Without its settings the program cannot go on: say which file is wrong.
     Check_Application_Database();
+    try {
+        Add_Quality_Parameters();
+    } catch (const ZeptaError& error) {
+        // A read-only zepta.mdb: the two settings are then reported as
+        // missing where they are read, and their default (off) used.
+        qWarning("%s", qUtf8Printable(error.message()));
+    }
     {
         const auto dataLink = gps::component().CreateDataLink();
         dataLink->setConnectionString(QVariant(connectionStringFor(folder, QStringLiteral("Nomrel.mdb"))));

@@ -100,6 +100,17 @@ bool Usable_Boolean_Parameter(const QString& name);
 // first one.
 std::int16_t Usable_Event_Category();
 
+// ACCURACY_LIMIT_M (metres, 0 to 10000, decimals allowed; 0 is off) and
+// AVERAGING_SECONDS (whole seconds, 0 to 600; 0 is off), read as above: a value
+// that is not one of these is reported once and the default, 0, used.
+bool Valid_Accuracy_Limit(const QString& text);
+bool Valid_Averaging_Seconds(const QString& text);
+double Usable_Accuracy_Limit();
+int Usable_Averaging_Seconds();
+// Adds the rows of those two keys, with their defaults, to an application
+// database made before they existed. Throws ZeptaError when it cannot.
+void Add_Quality_Parameters();
+
 // Checks at start-up that the application database opens and holds its
 // settings table; throws a ZeptaError naming the file otherwise.
 void Check_Application_Database();

@@ -79,7 +79,9 @@ QString Default_Parameter_Value(const QString& name)
         {QStringLiteral("CLIENT_ID"), QStringLiteral("1")},
         {QStringLiteral("DATA_STORAGE_MODE"), QStringLiteral("LOCAL")},
         {QStringLiteral("SERVER_IP"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("LISTENER_NAME"), QStringLiteral("Zepta/listener.asp")}};
+        {QStringLiteral("LISTENER_NAME"), QStringLiteral("Zepta/listener.asp")},
+        {QStringLiteral("ACCURACY_LIMIT_M"), QStringLiteral("0")},
+        {QStringLiteral("AVERAGING_SECONDS"), QStringLiteral("0")}};
     return defaults.value(name);
 }
 

@@ -15,7 +15,8 @@ class QRadioButton;
 class QTabWidget;
 
 // The configuration dialog: views, checks, defaults and saves the eleven
-// configuration parameters. Shown modally by the main window's "Con&figure".
+// configuration parameters, and on a page of their own the two of fix quality. Shown modally by the main window's
+// "Con&figure".
 // "&Save" writes and unloads; "Cancel" only hides (edits and the open page are
 // kept for the next showing); the title-bar close unloads without writing.
 class frmConfig : public QDialog, public SharedWindow<frmConfig>
@@ -79,6 +80,14 @@ public:
     QLabel* lblListenerName = nullptr;
     QLineEdit* txtListenerName = nullptr;
 
+    // Page "Accuracy" (frmConfig_Accuracy.cpp)
+    QLineEdit* txtAccuracyLimit = nullptr;
+    QLineEdit* txtAveragingSeconds = nullptr;
+    void Load_Accuracy_Options();
+    void Default_Accuracy_Options();
+    void Check_Accuracy_Options() const; // throws ZeptaError naming the key
+    void Save_Accuracy_Options();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -86,6 +95,7 @@ private:
     void buildUserInterfacePage(QWidget* page);
     void buildGpsPage(QWidget* page);
     void buildDataStoragePage(QWidget* page);
+    void buildAccuracyPage(QWidget* page);
     void setTabOrderByReading();
     // Captions follow the storage mode in the system's grey-text or
     // window-text colour; only the caption's own palette changes.

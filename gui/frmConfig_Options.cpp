@@ -111,6 +111,7 @@ void frmConfig::Update_UI_per_Options()
     txtListenerName->setText(read("LISTENER_NAME"));
     selectByText(combo_Storage_Mode, read("DATA_STORAGE_MODE"));
     Load_IP_Address(read("SERVER_IP"));
+    Load_Accuracy_Options();
 }
 
 // Read as the receiver reads it (blanks around a field, the parity letter in
@@ -196,6 +197,7 @@ void frmConfig::Button_Defaults_Click()
     Update_UI_for_Storage_Mode();
     txtListenerName->setText(fallback("LISTENER_NAME"));
     Load_IP_Address(fallback("SERVER_IP"));
+    Default_Accuracy_Options();
 }
 
 // Writes the eleven parameters in their order, making a row that is missing.
@@ -230,6 +232,7 @@ void frmConfig::Save_Options()
         return list->currentIndex() >= 0 ? booleanText(list->currentData().toInt() != 0) : stored(key);
     };
 
+    Check_Accuracy_Options();
     write("EVENT_CATEGORY", itemDataOr(cmbEventCategory, "EVENT_CATEGORY"));
     write("TRACKING_INTERVAL", txtTrackingInterval->text());
     write("BEEP_AFTER_SAVES", yesNoOr(combo_Beep_After_Saves, "BEEP_AFTER_SAVES"));
@@ -263,6 +266,7 @@ void frmConfig::Save_Options()
         QStringList {txtOctet1->text(), txtOctet2->text(), txtOctet3->text(), txtOctet4->text()}.join(
             QLatin1Char('.')));
     write("LISTENER_NAME", txtListenerName->text());
+    Save_Accuracy_Options();
 }
 
 // A store that cannot be written keeps the dialog open with the user's edits.

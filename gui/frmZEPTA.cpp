@@ -189,6 +189,7 @@ void frmZEPTA::buildLayout()
     btnAuto = makeButton("btnAuto", QStringLiteral("&Track Me"), twips::rect(3720, 6120, 1335, 375), true);
     btnStopAuto = makeButton("btnStopAuto", QStringLiteral("Stop Track"), twips::rect(3720, 6120, 1335, 375), false);
     btnStopAuto->setVisible(false);
+    buildQualityIndicator();
     connect(btnSave, &QPushButton::clicked, this, &frmZEPTA::btnSave_Click);
     connect(btnAuto, &QPushButton::clicked, this, &frmZEPTA::btnAuto_Click);
     connect(btnStopAuto, &QPushButton::clicked, this, &frmZEPTA::btnStopAuto_Click);
@@ -272,6 +273,7 @@ void frmZEPTA::Update_Form_per_Options()
     menu_DeleteData->setEnabled(local);
     Load_Current_Event_Category();
     Update_Outbox_per_Options();
+    mAccuracyLimit = Driver::Usable_Accuracy_Limit();
 }
 
 // Closing the window ends the program at once: a tracking run simply stops,

@@ -63,6 +63,13 @@ public:
     void btnAuto_Click();
     void btnStopAuto_Click();
     void TrackingTimer_Timer();
+    // Fix quality (frmZEPTA_Capture.cpp, frmZEPTA_Quality.cpp).
+    void Count_Skipped_Tick();
+    void Show_Skipped_Ticks();
+    bool Save_Poor_Fix(const gps::Reading& reading, double limit); // asks; true: save anyway
+    std::optional<gps::Reading> Average_Readings(int seconds, double limit);
+    void Display_Fix_Quality();
+    void Display_No_Fix_Quality(const QString& text);
 
     // ---- menu commands (frmZEPTA_Commands.cpp)
     void menu_Configure_Click();
@@ -89,6 +96,11 @@ public:
     Driver::SlotTypes mEventTypeIDs {}; // all 0 when the window is created
     std::int16_t mSelectedSlot = -1;
     std::optional<std::int64_t> mTrackId; // of the tracking run under way
+    int mSkippedTicks = 0; // of this run: no valid fix, or worse than the limit
+    bool mOutageTold = false; // "GPS Reading Required" shown in this outage of a run
+    double mAccuracyLimit = 0; // for the indicator's colour; read with the other options
+    bool mShowingFix = false; // the indicator shows a fix (its age is kept up to date)
+    QTimer mQualityTimer;
     // Which slots the last palette load filled from the catalogue. A slot the
     // current category leaves empty (fallback icon, empty caption) keeps an
     // older value in mEventTypeIDs; slotHasEventType(slot) is false for it, and
@@ -117,6 +129,9 @@ public:
     QPushButton* btnSave = nullptr;
     QPushButton* btnAuto = nullptr;
     QPushButton* btnStopAuto = nullptr;
+    QLabel* txtFixKind = nullptr; // fix kind and satellites, right in the GPS frame
+    QLabel* txtAccuracy = nullptr; // "±N m", coloured against the accuracy limit
+    QLabel* txtSkippedTicks = nullptr; // beside Stop Track while a run skips ticks
     QTimer TrackingTimer;
 
     QMenu* menu_File = nullptr;
@@ -144,4 +159,8 @@ private:
     void buildLayout();
     void buildMenus();
     void connectReceiver();
+    void buildQualityIndicator();
 };
+
+// "±4.7 m": whole metres from 10 m, one decimal from 1 m, two below.
+QString accuracyText(double metres);

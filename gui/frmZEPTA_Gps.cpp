@@ -65,18 +65,21 @@ void frmZEPTA::Display_GPS_Reading(const gps::Reading& /*Position*/)
     // A single-precision number as text: at most 7 significant digits, no
     // trailing zeros.
     txtHeading->setText(regional.toString(static_cast<double>(mGPS->Heading()), 'g', 7));
+    Display_Fix_Quality();
 }
 
 void frmZEPTA::Display_Poor_Signal()
 {
     for (QLabel* label : {txtLatitude, txtLongitude, txtGMT, txtHeading})
         label->setText(QStringLiteral("Poor Signal"));
+    Display_No_Fix_Quality(QStringLiteral("No fix"));
 }
 
 void frmZEPTA::Display_No_GPS_Data()
 {
     for (QLabel* label : {txtLatitude, txtLongitude, txtGMT, txtHeading})
         label->setText(QStringLiteral("No GPS Data"));
+    Display_No_Fix_Quality(QStringLiteral("No data"));
 }
 
 void frmZEPTA::mGPS_NewReading(const gps::Reading& Position) { Display_GPS_Reading(Position); }

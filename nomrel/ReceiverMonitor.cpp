@@ -57,6 +57,7 @@ ReceiverMonitor::ReceiverMonitor(QWidget* parent)
     lblMotion = row(QStringLiteral("Speed, course:"));
     lblSatellites = row(QStringLiteral("Satellites:"));
     lblHdop = row(QStringLiteral("HDOP:"));
+    lblAccuracy = row(QStringLiteral("Accuracy:"));
     lblCounts = row(QStringLiteral("Sentences:"));
 
     txtSentences = new QPlainTextEdit(this);
@@ -101,10 +102,20 @@ void ReceiverMonitor::display(const ReceiverStatus& s)
                                  .arg(s.valid ? QString() : QStringLiteral(" (last known)")));
         lblTime->setText(r.gmt.toUTC().toString(Qt::ISODateWithMs));
         lblMotion->setText(QStringLiteral("%1 m/s, %2\u00b0").arg(r.speed, 0, 'f', 1).arg(r.heading, 0, 'f', 1));
+    } else {
+        for (QLabel* label : {lblPosition, lblTime, lblMotion})
+            label->setText(QStringLiteral("-"));
+    }
+    // What describes the current fix goes with it: a lost fix leaves no
+    // "8 used, HDOP 0.9" behind.
+    if (s.valid) {
         lblSatellites->setText(QStringLiteral("%1 used, %2 in view").arg(r.satellitesUsed).arg(r.satellitesInView));
         lblHdop->setText(QString::number(r.hdop, 'f', 1));
+        lblAccuracy->setText(
+            (r.accuracy ? QStringLiteral("\u00b1%1 m").arg(*r.accuracy, 0, 'f', 1) : QStringLiteral("unknown"))
+            + QStringLiteral(", fix %1 s old").arg(r.fixAge, 0, 'f', 1));
     } else {
-        for (QLabel* label : {lblPosition, lblTime, lblMotion, lblSatellites, lblHdop})
+        for (QLabel* label : {lblSatellites, lblHdop, lblAccuracy})
             label->setText(QStringLiteral("-"));
     }
     const nmea::DecodeCounters& c = s.counters;

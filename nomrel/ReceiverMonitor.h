@@ -31,6 +31,7 @@ public:
     QLabel* lblMotion = nullptr;
     QLabel* lblSatellites = nullptr;
     QLabel* lblHdop = nullptr;
+    QLabel* lblAccuracy = nullptr;
     QLabel* lblCounts = nullptr;
     QPlainTextEdit* txtSentences = nullptr;
 };

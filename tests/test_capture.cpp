@@ -82,6 +82,17 @@ private slots:
         mFolder.reset();
     }
 
+    // A fix more than 2 s old shows its age beside its accuracy.
+    void staleFixShowsItsAge()
+    {
+        gps::Reading reading = makeReading(10.0, 20.0);
+        reading.accuracy = 4.24;
+        reading.fixAge = 3.4;
+        mFolder->component().receiver->deliver(reading);
+        QCOMPARE(mWindow->txtFixKind->text() + " " + mWindow->txtAccuracy->text(),
+            QStringLiteral("3D, 8 sats \u00b14.2 m, 3 s old"));
+    }
+
     // Validity first, then a filled slot; an inexact storage mode, a read-only event database or a
     // bad interval stores nothing. Each says why and keeps the choice, the notes and the window.
     void refusalsStoreNothingAndKeepTheChoice_data()

@@ -21,7 +21,7 @@ QStringList settings(const char* text) { return QString::fromLatin1(text).split(
 const QStringList kDefaultWrites
     = settings("EVENT_CATEGORY=30|TRACKING_INTERVAL=60|BEEP_AFTER_SAVES=True|SHRINK_AFTER_SAVES=True|"
                "SHOW_GPS_WINDOW=False|COM_PORT=1|COM_SETTINGS=4800,N,8,1|CLIENT_ID=1|DATA_STORAGE_MODE=LOCAL|"
-               "SERVER_IP=127.0.0.1|LISTENER_NAME=Zepta/listener.asp");
+               "SERVER_IP=127.0.0.1|LISTENER_NAME=Zepta/listener.asp|ACCURACY_LIMIT_M=0|AVERAGING_SECONDS=0");
 
 // What the controls show after Restore Defaults when "Yes" was selected.
 const QStringList kDefaultTexts = {"Road Survey", "60", "Yes", "Yes", "COM1:", "4800", "N", "8", "1", "1", "LOCAL",
@@ -137,6 +137,29 @@ private slots:
         QCOMPARE(takeWrites(), kDefaultWrites);
     }
 
+    // The fix quality page: a stored value that cannot be used is named once and its default
+    // shown; a typed one that cannot be used is refused before anything is written.
+    void accuracyPage()
+    {
+        store("ACCURACY_LIMIT_M=abc|AVERAGING_SECONDS=1e9");
+        ScriptedMessages boxes;
+        boxes.expect(QStringLiteral("Invalid Setting")).expect(QStringLiteral("Invalid Setting"));
+        boxes.expect(QStringLiteral("Settings Not Saved")).expect(QStringLiteral("Settings Not Saved"));
+        runModal([](frmConfig& dialog) {
+            QCOMPARE(dialog.txtAccuracyLimit->text() + "|" + dialog.txtAveragingSeconds->text(), QStringLiteral("0|0"));
+            for (const auto& [limit, seconds] : {std::pair {"-3", "5"}, {"7.5", "2.5"}}) {
+                dialog.txtAccuracyLimit->setText(QLatin1String(limit));
+                dialog.txtAveragingSeconds->setText(QLatin1String(seconds));
+                dialog.Button_Save->click();
+                QVERIFY(dialog.isVisible());
+            }
+            dialog.txtAveragingSeconds->setText(QStringLiteral(" 5 "));
+            dialog.Button_Save->click();
+        });
+        QCOMPARE(takeWrites().mid(11), settings("ACCURACY_LIMIT_M=7.5|AVERAGING_SECONDS=5"));
+        QVERIFY(boxes.allShown());
+    }
+
     // Lists match item data as numbers (the last match wins), texts exactly; saving keeps the
     // stored value of a list left empty, field by field for the serial line.
     void storedValuesAreMatchedAndUnmatchedOnesKept()
@@ -160,7 +183,7 @@ private slots:
         QCOMPARE(takeWrites(),
             settings("EVENT_CATEGORY=2|TRACKING_INTERVAL=60|BEEP_AFTER_SAVES=maybe|SHRINK_AFTER_SAVES=|"
                      "SHOW_GPS_WINDOW=False|COM_PORT=x|COM_SETTINGS=9600,x,8,2|CLIENT_ID=1|DATA_STORAGE_MODE=local|"
-                     "SERVER_IP=10.1..|LISTENER_NAME=Zepta/listener.asp"));
+                     "SERVER_IP=10.1..|LISTENER_NAME=Zepta/listener.asp|ACCURACY_LIMIT_M=0|AVERAGING_SECONDS=0"));
         runModal([](frmConfig& dialog) { // Restore Defaults takes the table's first category
             dialog.Button_Defaults->click();
             dialog.Button_Save->click();
@@ -236,7 +259,7 @@ private slots:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         for (const auto& [keys, page] :
-            {std::pair {QKeyCombination(Qt::CTRL | Qt::Key_Tab), 0}, {Qt::CTRL | Qt::Key_PageDown, 0},
+            {std::pair {QKeyCombination(Qt::CTRL | Qt::Key_Tab), 3}, {Qt::CTRL | Qt::Key_PageDown, 3},
                 {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, 1}, {Qt::CTRL | Qt::Key_PageUp, 1}}) {
             dialog.OptionsTab->setCurrentIndex(2);
             dialog.combo_Storage_Mode->setFocus();
@@ -251,7 +274,7 @@ private slots:
         dialog.txtListenerName->setText(QStringLiteral("kept/listener"));
         dialog.combo_Storage_Mode->setCurrentIndex(0);
         runModal([](frmConfig& d) { d.Button_Save->click(); });
-        QCOMPARE(takeWrites().mid(8),
+        QCOMPARE(takeWrites().mid(8, 3),
             settings("DATA_STORAGE_MODE=LOCAL|SERVER_IP=1000.205.1.30|LISTENER_NAME=kept/listener"));
     }
 

@@ -244,7 +244,7 @@ std::string coordinate(double degrees, bool latitude)
 
 } // namespace
 
-std::string walkCycle(long cycle, double rate, std::time_t start, bool fix)
+std::string walkCycle(long cycle, double rate, std::time_t start, bool fix, const WalkQuality& quality)
 {
     // Simulated time: whole seconds plus hundredths.
     const double elapsed = static_cast<double>(cycle) / rate;
@@ -281,6 +281,9 @@ std::string walkCycle(long cycle, double rate, std::time_t start, bool fix)
         east += kSpeed * step * std::sin(course);
     }
     course = course0 + amplitude * std::sin(swing * elapsed);
+    if (quality.outlier)
+        east += 80.0;
+    const double hdop = quality.outlier ? 25.0 : quality.hdop;
     const double latitude = startLatitude + north / kMetresPerDegree;
     const double longitude = startLongitude + east / (kMetresPerDegree * std::cos(startLatitude * kPi / 180.0));
     double courseDegrees = std::fmod(course * 180.0 / kPi + 360.0, 360.0);
@@ -292,10 +295,18 @@ std::string walkCycle(long cycle, double rate, std::time_t start, bool fix)
         std::snprintf(text, sizeof text, "$GPRMC,%s,A,%s,%s,%.2f,%.1f,%s,,,A", time, coordinate(latitude, true).c_str(),
             coordinate(longitude, false).c_str(), knots, courseDegrees, date);
         out += withChecksum(text);
-        std::snprintf(text, sizeof text, "$GPGGA,%s,%s,%s,1,08,0.9,%.1f,M,52.1,M,,", time,
-            coordinate(latitude, true).c_str(), coordinate(longitude, false).c_str(), 12.0 + std::sin(elapsed / 30.0));
+        std::snprintf(text, sizeof text, "$GPGGA,%s,%s,%s,1,08,%.1f,%.1f,M,52.1,M,,", time,
+            coordinate(latitude, true).c_str(), coordinate(longitude, false).c_str(), hdop,
+            12.0 + std::sin(elapsed / 30.0));
         out += withChecksum(text);
-        out += withChecksum("$GPGSA,A,3,04,05,09,12,17,20,24,28,,,,,1.6,0.9,1.3");
+        std::snprintf(text, sizeof text, "$GPGSA,A,3,04,05,09,12,17,20,24,28,,,,,%.1f,%.1f,1.3", hdop + 0.7, hdop);
+        out += withChecksum(text);
+        if (quality.gstSd) {
+            const double sd = quality.outlier ? 60.0 : *quality.gstSd;
+            std::snprintf(
+                text, sizeof text, "$GPGST,%s,%.1f,%.1f,%.1f,0.0,%.1f,%.1f,%.1f", time, sd, sd, sd, sd, sd, sd * 1.5);
+            out += withChecksum(text);
+        }
         out += withChecksum("$GPGSV,2,1,08,04,62,110,44,05,41,267,42,09,33,058,40,12,27,312,38");
         out += withChecksum("$GPGSV,2,2,08,17,19,145,35,20,12,203,33,24,55,020,45,28,08,340,30");
         std::snprintf(text, sizeof text, "$GPVTG,%.1f,T,,M,%.2f,N,%.2f,K,A", courseDegrees, knots, kSpeed * 3.6);
@@ -325,12 +336,23 @@ int simulate(const FeedOptions& options)
                 while (sleepUntil(monotonicNow(), 3600.0)) { }
                 return;
             }
-            const bool fix = !options.loseFixAfter || elapsed < *options.loseFixAfter;
+            const bool fix = !options.loseFixAfter || elapsed < *options.loseFixAfter
+                || (options.loseFixFor && elapsed >= *options.loseFixAfter + *options.loseFixFor);
             if (!fix && !fixLostSaid) {
                 say("fix lost");
                 fixLostSaid = true;
+            } else if (fix && fixLostSaid) {
+                say("fix back");
+                fixLostSaid = false;
             }
-            terminal.write(walkCycle(cycle, options.rate, start, fix));
+            WalkQuality quality;
+            quality.hdop = options.hdop;
+            quality.gstSd = options.gstSd;
+            // Outliers spread evenly: cycle n is one when the share's count steps up at n.
+            const double share = options.outlierPercent / 100.0;
+            quality.outlier
+                = std::floor(static_cast<double>(cycle + 1) * share) > std::floor(static_cast<double>(cycle) * share);
+            terminal.write(walkCycle(cycle, options.rate, start, fix, quality));
             if (!sleepUntil(wallStart, static_cast<double>(cycle + 1) / options.rate))
                 return;
         }

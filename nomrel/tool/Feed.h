@@ -22,6 +22,10 @@ struct FeedOptions {
     bool loop = false; // replay: start the log again at its end
     std::optional<double> loseFixAfter; // simulate: seconds of walk with a fix
     std::optional<double> silenceAfter; // simulate: seconds of walk before it stops writing
+    std::optional<double> loseFixFor; // simulate: the fix lost at loseFixAfter comes back after this long
+    double hdop = 0.9; // simulate: the HDOP sent
+    std::optional<double> gstSd; // simulate: send GST with this latitude and longitude deviation (metres)
+    double outlierPercent = 0.0; // simulate: this share of cycles is 80 m off with HDOP 25
 };
 
 // Both run until SIGINT, SIGTERM or SIGHUP and remove the link on the way out.
@@ -78,9 +82,16 @@ private:
     int mFd;
 };
 
+// How the generated walk's fixes look.
+struct WalkQuality {
+    double hdop = 0.9;
+    std::optional<double> gstSd; // a GST sentence with this deviation, in metres
+    bool outlier = false; // 80 m east of the walk, HDOP 25
+};
+
 // The sentences (RMC, GGA, GSA, GSV, VTG, each with its checksum and CR LF) of
 // cycle `cycle` of the generated walk that begins at `start` (UTC), with or
 // without a fix.
-std::string walkCycle(long cycle, double rate, std::time_t start, bool fix);
+std::string walkCycle(long cycle, double rate, std::time_t start, bool fix, const WalkQuality& quality = {});
 
 } // namespace nomrel::tool

@@ -2,7 +2,8 @@
 //
 //   nomrel decode FILE|-
 //   nomrel replay [--folder DIR] --port N [--rate HZ] [--loop] FILE
-//   nomrel simulate [--folder DIR] --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]
+//   nomrel simulate [--folder DIR] --port N [--rate HZ] [--lose-fix-after S [--lose-fix-for S]]
+//                   [--silence-after S] [--hdop X] [--gst METRES] [--outliers PERCENT]
 //   nomrel serve --port N [--rate HZ] [--loop] [FILE]
 //   nomrel --help | --version
 
@@ -52,7 +53,8 @@ void printUsage(std::FILE* to)
                "      one JSON line per fix cycle of an NMEA log (- reads standard input)\n"
                "  nomrel replay [--folder DIR] --port N [--rate HZ] [--loop] FILE\n"
                "      plays FILE on a pseudo-terminal linked as DIR/ports/COMn, HZ fix cycles a second (1)\n"
-               "  nomrel simulate [--folder DIR] --port N [--rate HZ] [--lose-fix-after S] [--silence-after S]\n"
+               "  nomrel simulate [--folder DIR] --port N [--rate HZ] [--lose-fix-after S [--lose-fix-for S]]\n"
+               "                  [--silence-after S] [--hdop X] [--gst METRES] [--outliers PERCENT]\n"
                "      a generated walk on a pseudo-terminal linked as DIR/ports/COMn\n"
                "      (DIR: by default the folder of the Zepta beside nomrel, or ~/.local/share/zepta)\n"
                "  nomrel serve --port N [--rate HZ] [--loop] [FILE]\n"
@@ -224,6 +226,22 @@ std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, Feeder fe
             if (!positive(s, true))
                 return std::nullopt;
             result.options.loseFixAfter = s;
+        } else if (simulate && arg == "--lose-fix-for") {
+            double s = 0;
+            if (!positive(s, false))
+                return std::nullopt;
+            result.options.loseFixFor = s;
+        } else if (simulate && arg == "--hdop") {
+            if (!positive(result.options.hdop, false))
+                return std::nullopt;
+        } else if (simulate && arg == "--gst") {
+            double sd = 0;
+            if (!positive(sd, true))
+                return std::nullopt;
+            result.options.gstSd = sd;
+        } else if (simulate && arg == "--outliers") {
+            if (!positive(result.options.outlierPercent, true) || result.options.outlierPercent > 100)
+                return std::nullopt;
         } else if (simulate && arg == "--silence-after") {
             double s = 0;
             if (!positive(s, true))
