@@ -37,7 +37,7 @@ class MapCanvas : public QWidget
     Q_OBJECT
 public:
     static constexpr int kIconSize = 24;
-    static constexpr int kBinSize = 20; // one icon per square of this many pixels
+    static constexpr int kBinSize = 28; // one icon per square of this many pixels
 
     MapCanvas(basemap::TileCache& tiles, const MapEventSet& events, QWidget* parent = nullptr);
 

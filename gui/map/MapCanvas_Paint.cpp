@@ -14,7 +14,7 @@ namespace mapview
 namespace
 {
 const QColor kBackground(242, 239, 233);
-const QColor kTrack(40, 90, 200, 220);
+const QColor kTrack(40, 90, 200);
 
 QColor originColour(MapEvent::Origin origin)
 {
@@ -139,8 +139,11 @@ void MapCanvas::drawTracks(QPainter& painter)
     const QRectF world = visibleWorld(4);
     const auto& events = mEvents.events();
     painter.save();
-    // Not antialiased: thousands of short segments stay cheap to stroke.
-    painter.setPen(QPen(kTrack, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    // Three one-pixel lines side by side rather than one wide line: thin
+    // lines are drawn without stroking an outline, many times faster.
+    QPen pen(kTrack, 0);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
     const double scale = mapmath::worldPixels(mZoom);
     const double offsetX = width() / 2.0 - mCentre.x() * scale;
     const double offsetY = height() / 2.0 - mCentre.y() * scale;
@@ -150,7 +153,10 @@ void MapCanvas::drawTracks(QPainter& painter)
     QPolygonF line;
     const auto flush = [&] {
         if (line.size() > 1)
-            painter.drawPolyline(line);
+            for (const QPointF& shift : {QPointF(0, 0), QPointF(1, 0), QPointF(0, 1)}) {
+                painter.setTransform(QTransform::fromTranslate(shift.x(), shift.y()));
+                painter.drawPolyline(line);
+            }
         line.clear();
     };
     for (const Track& track : mEvents.tracks()) {
