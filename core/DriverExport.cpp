@@ -153,9 +153,11 @@ public:
         : mConnection(eventDatabaseConnectionString(), db::Connection::Mode::ReadOnly)
         , mOnly(only)
         , mWithFix(withFix)
-        , mSql(withFix ? QStringLiteral("select V.*, R.ALTITUDE, R.FIX_QUALITY, R.SATELLITES, R.HDOP "
+        , mSql(withFix ? QStringLiteral("select V.*, R.ALTITUDE, R.FIX_QUALITY, R.SATELLITES, R.HDOP, R.ACCURACY_M, "
+                                        "R.FIX_AGE_S, R.SAMPLES, R.SPREAD_M, E.TRACK_ID "
                                         "from GEOCODED_EVENTS_WITH_GPS_READINGS V "
                                         "left join GPS_READINGS R on R.GPS_READING_ID = V.GPS_READING_ID "
+                                        "left join GEOCODED_EVENTS E on E.GEOCODED_EVENT_ID = V.GEOCODED_EVENT_ID "
                                         "where V.GEOCODED_EVENT_ID > ? order by V.GEOCODED_EVENT_ID limit %1")
                              .arg(kBatch)
                        : QStringLiteral("select * from GEOCODED_EVENTS_WITH_GPS_READINGS where GEOCODED_EVENT_ID > ? "

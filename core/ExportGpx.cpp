@@ -9,8 +9,12 @@
 //    <src>COM1</src>                 the port the reading came from
 //    <fix>3d</fix> <sat>8</sat> <hdop>0.9</hdop>   when stored
 //    <extensions> event id, reading id, client id, event type id, speed
-//    (m/s), course (degrees true), locked, in our namespace </extensions>
+//    (m/s), course (degrees true), locked, and when stored accuracy (m, 95%),
+//    fix age (s), samples, spread (m) and track id, in our namespace </extensions>
 //   </wpt>
+//
+// then one <trk> with one <trkseg> per tracking run (events with a track id),
+// its <trkpt>s in time order.
 //
 // Coordinates with nine decimals (a tenth of a millimetre); a longitude of
 // exactly 180 is written -180, the same meridian, as the schema's range ends
@@ -23,6 +27,10 @@
 #include "core/ExportWriters.h"
 
 #include "platform/Error.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
 
 namespace Driver::exporting
 {
@@ -212,10 +220,56 @@ public:
         appendElement(out, "speed", e.speed);
         appendElement(out, "course", e.direction);
         appendElement(out, "locked", e.locked);
+        appendElement(out, "accuracy", e.accuracy);
+        appendElement(out, "fixAge", e.fixAge);
+        appendElement(out, "samples", e.samples);
+        appendElement(out, "spread", e.spread);
+        appendElement(out, "trackId", e.trackId);
         out += "  </extensions>\n </wpt>\n";
+        if (!e.trackId.isNull()) {
+            // The schema puts tracks after every waypoint: kept until the end.
+            std::string point = "   <trkpt lat=\"";
+            appendFixed(point, e.latitude, 9);
+            point += "\" lon=\"";
+            appendFixed(point, e.longitude == 180.0 ? -180.0 : e.longitude, 9);
+            point += "\">";
+            if (altitude) {
+                point += "<ele>";
+                appendReal(point, *altitude);
+                point += "</ele>";
+            }
+            point += "<time>";
+            appendIsoTime(point, e.gmt);
+            point += "</time></trkpt>\n";
+            const db::Timestamp& t = e.gmt;
+            const std::int64_t order
+                = ((((std::int64_t(t.year) * 13 + t.month) * 32 + t.day) * 24 + t.hour) * 60 + t.minute) * 60000
+                + t.second * 1000 + t.millisecond;
+            mTracks[e.trackId.integerValue()].emplace_back(order, std::move(point));
+        }
     }
 
-    void end(std::string& out) override { out += "</gpx>\n"; }
+    // One <trk> of one <trkseg> per tracking run, its points in time order.
+    void end(std::string& out) override
+    {
+        for (auto& [track, points] : mTracks) {
+            std::stable_sort(
+                points.begin(), points.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+            out += " <trk>\n  <name>Track ";
+            appendInteger(out, track);
+            out += "</name>\n  <extensions>\n";
+            appendElement(out, "trackId", db::Value::integer(track));
+            out += "  </extensions>\n  <trkseg>\n";
+            for (const auto& point : points)
+                out += point.second;
+            out += "  </trkseg>\n </trk>\n";
+        }
+        mTracks.clear();
+        out += "</gpx>\n";
+    }
+
+private:
+    std::map<std::int64_t, std::vector<std::pair<std::int64_t, std::string>>> mTracks;
 };
 
 } // namespace

@@ -39,10 +39,11 @@ EventReader::EventReader(const db::Recordset& rows, bool withFix)
     : mWithFix(withFix)
 {
     int* const indexes[] = {&mId, &mName, &mObserver, &mEventType, &mReadingId, &mGmt, &mLatitude, &mLongitude, &mSpeed,
-        &mDirection, &mLocked, &mNotes, &mAltitude, &mFixQuality, &mSatellites, &mHdop};
-    const char* const names[]
-        = {"GEOCODED_EVENT_ID", "NAME", "OBSERVER_MONIKER", "EVENT_TYPE_ID", "GPS_READING_ID", "GMT", "LATITUDE",
-            "LONGITUDE", "SPEED", "DIRECTION", "LOCKED", "NOTES", "ALTITUDE", "FIX_QUALITY", "SATELLITES", "HDOP"};
+        &mDirection, &mLocked, &mNotes, &mAltitude, &mFixQuality, &mSatellites, &mHdop, &mAccuracy, &mFixAge, &mSamples,
+        &mSpread, &mTrackId};
+    const char* const names[] = {"GEOCODED_EVENT_ID", "NAME", "OBSERVER_MONIKER", "EVENT_TYPE_ID", "GPS_READING_ID",
+        "GMT", "LATITUDE", "LONGITUDE", "SPEED", "DIRECTION", "LOCKED", "NOTES", "ALTITUDE", "FIX_QUALITY",
+        "SATELLITES", "HDOP", "ACCURACY_M", "FIX_AGE_S", "SAMPLES", "SPREAD_M", "TRACK_ID"};
     const std::size_t count = withFix ? std::size(names) : 12;
     for (std::size_t i = 0; i < count; ++i)
         *indexes[i] = rows.column(QLatin1String(names[i]));
@@ -69,6 +70,11 @@ Event EventReader::read(const db::Recordset& rows) const
         e.fixQuality = rows.field(mFixQuality);
         e.satellites = rows.field(mSatellites);
         e.hdop = rows.field(mHdop);
+        e.accuracy = rows.field(mAccuracy);
+        e.fixAge = rows.field(mFixAge);
+        e.samples = rows.field(mSamples);
+        e.spread = rows.field(mSpread);
+        e.trackId = rows.field(mTrackId);
     }
     e.eventTypeName = Get_Event_Type_Name(eventType.toInt16());
     return e;

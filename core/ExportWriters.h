@@ -34,6 +34,7 @@ struct Event {
     db::Value locked;
     db::Value notes;
     db::Value altitude, fixQuality, satellites, hdop;
+    db::Value accuracy, fixAge, samples, spread, trackId; // ACCURACY_M ... TRACK_ID
 };
 
 // Reads events from rows of the view (joined with the fix fields when
@@ -48,6 +49,7 @@ private:
     bool mWithFix;
     int mId, mName, mObserver, mEventType, mReadingId, mGmt, mLatitude, mLongitude, mSpeed, mDirection, mLocked, mNotes;
     int mAltitude = -1, mFixQuality = -1, mSatellites = -1, mHdop = -1;
+    int mAccuracy = -1, mFixAge = -1, mSamples = -1, mSpread = -1, mTrackId = -1;
 };
 
 class Writer

@@ -14,6 +14,7 @@
 #include "support/TempProgramFolder.h"
 
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
@@ -178,6 +179,22 @@ private slots:
         window().TrackingTimer_Timer();
         QCOMPARE(events(), (QStringList {"1||5|1", "1||5|1"}));
         QVERIFY(window().TrackingTimer.isActive());
+
+        // The run exported to GPX is one track of both points, to GDAL and GPSBabel.
+        const QString gpx = mFolder->file(QStringLiteral("run.gpx"));
+        boxes.expect(QStringLiteral("Save Completed"));
+        Driver::Export_Events_To_File(gpx, Driver::ExportFormat::Gpx);
+        auto output = [](const QString& program, const QStringList& arguments) {
+            QProcess process;
+            process.start(program, arguments);
+            process.waitForFinished(60000);
+            return QString::fromUtf8(process.readAllStandardOutput());
+        };
+        const QString tracks = output(QStringLiteral("ogrinfo"), {"-ro", "-so", gpx, "tracks"});
+        QVERIFY2(tracks.contains(QLatin1String("Feature Count: 1")), qPrintable(tracks));
+        const QString points = output(QStringLiteral("gpsbabel"),
+            {"-t", "-i", "gpx", "-f", gpx, "-x", "nuketypes,waypoints", "-o", "unicsv", "-F", "-"});
+        QCOMPARE(points.trimmed().split(QLatin1Char('\n')).size(), 3); // a header and two points
     }
 };
 
