@@ -15,6 +15,10 @@
 
 #include "platform/Error.h"
 
+#include <algorithm>
+#include <map>
+#include <vector>
+
 namespace Driver::exporting
 {
 
@@ -161,13 +165,59 @@ public:
         appendOptional(out, optionalInteger(e.satellites));
         out += ",\"HDOP\":";
         appendOptional(out, optionalReal(e.hdop));
+        out += ",\"ACCURACY_M\":";
+        appendOptional(out, optionalReal(e.accuracy));
+        out += ",\"FIX_AGE_S\":";
+        appendOptional(out, optionalReal(e.fixAge));
+        out += ",\"SAMPLES\":";
+        appendOptional(out, optionalInteger(e.samples));
+        out += ",\"SPREAD_M\":";
+        appendOptional(out, optionalReal(e.spread));
+        out += ",\"TRACK_ID\":";
+        if (e.trackId.isNull()) {
+            out += "null}}";
+            return;
+        }
+        appendInteger(out, e.trackId.integerValue());
         out += "}}";
+        std::string point = "[";
+        appendReal(point, e.longitude);
+        point += ',';
+        appendReal(point, e.latitude);
+        point += ']';
+        const db::Timestamp& t = e.gmt;
+        const std::int64_t order
+            = ((((std::int64_t(t.year) * 13 + t.month) * 32 + t.day) * 24 + t.hour) * 60 + t.minute) * 60000
+            + t.second * 1000 + t.millisecond;
+        mTracks[e.trackId.integerValue()].emplace_back(order, std::move(point));
     }
 
-    void end(std::string& out) override { out += mFirst ? "]}\n" : "\n]}\n"; }
+    // After the points, one LineString per tracking run, its points in time
+    // order (a run of one point is no line and gets none).
+    void end(std::string& out) override
+    {
+        for (auto& [track, points] : mTracks) {
+            if (points.size() < 2)
+                continue;
+            std::stable_sort(
+                points.begin(), points.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+            out += ",\n{\"type\":\"Feature\",\"geometry\":{\"type\":\"LineString\",\"coordinates\":[";
+            for (std::size_t i = 0; i < points.size(); ++i) {
+                if (i > 0)
+                    out += ',';
+                out += points[i].second;
+            }
+            out += "]},\"properties\":{\"TRACK_ID\":";
+            appendInteger(out, track);
+            out += "}}";
+        }
+        mTracks.clear();
+        out += mFirst ? "]}\n" : "\n]}\n";
+    }
 
 private:
     bool mFirst = true;
+    std::map<std::int64_t, std::vector<std::pair<std::int64_t, std::string>>> mTracks;
 };
 
 } // namespace

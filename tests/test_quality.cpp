@@ -195,6 +195,16 @@ private slots:
         const QString points = output(QStringLiteral("gpsbabel"),
             {"-t", "-i", "gpx", "-f", gpx, "-x", "nuketypes,waypoints", "-o", "unicsv", "-F", "-"});
         QCOMPARE(points.trimmed().split(QLatin1Char('\n')).size(), 3); // a header and two points
+        // In GeoJSON, the two points and the run's line.
+        const QString json = mFolder->file(QStringLiteral("run.geojson"));
+        boxes.expect(QStringLiteral("Save Completed"));
+        Driver::Export_Events_To_File(json, Driver::ExportFormat::GeoJson);
+        const QString lines = output(QStringLiteral("ogrinfo"),
+            {"-ro", "-al", "-q", "-where",
+                "TRACK_ID IS NOT NULL "
+                "AND GEOCODED_EVENT_ID IS NULL",
+                json});
+        QCOMPARE(lines.count(QLatin1String("LINESTRING (")), 1);
     }
 };
 
