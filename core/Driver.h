@@ -94,6 +94,10 @@ QString Default_Parameter_Value(const QString& name);
 QString Usable_Parameter_Value(const QString& name, const std::function<bool(const QString&)>& usable = {});
 // Several settings read at one moment, in one query, each as above.
 QStringList Usable_Parameter_Values(const QStringList& names);
+// A setting beyond the first eleven, which older databases lack: a missing
+// row, a Null or a database that cannot be read (logged) give an empty value,
+// without a box.
+QString Optional_Parameter_Value(const QString& name);
 // A yes/no setting (boolean parameter text), read the same way.
 bool Usable_Boolean_Parameter(const QString& name);
 // EVENT_CATEGORY read the same way: a category of the catalogue, else the
@@ -164,6 +168,15 @@ OutboxSender* setOutboxSender(OutboxSender* sender);
 QString outboxPath();
 // "http://" + SERVER_IP + "/" + LISTENER_NAME, from the stored settings.
 QString listenerUrl();
+// Whether `key` can be sent as a bearer token: base64url and the other
+// token characters, no space or line break that could end the header.
+bool isCrewKeyText(const QString& key);
+// LISTENER_KEY: the crew's key, empty for none. A stored key that cannot be
+// sent is said once (never shown) and none is sent.
+QString listenerKey();
+// LISTENER_CA_FILE: the certificate authorities for an https:// listener;
+// empty for the system's store.
+QString listenerCaFile();
 
 // ---- export and purge --------------------------------------------------------
 

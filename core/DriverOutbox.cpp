@@ -6,6 +6,8 @@
 #include "platform/UserInterface.h"
 
 #include <QDomDocument>
+#include <QRegularExpression>
+#include <QSet>
 
 namespace Driver
 {
@@ -33,6 +35,29 @@ QString listenerUrl()
         return address.at(0) + QLatin1Char('/') + address.at(1);
     return QStringLiteral("http://") + address.at(0) + QLatin1Char('/') + address.at(1);
 }
+
+bool isCrewKeyText(const QString& key)
+{
+    static const QRegularExpression token(QStringLiteral("^[A-Za-z0-9._~+/-]+=*$"));
+    return token.match(key).hasMatch();
+}
+
+QString listenerKey()
+{
+    const QString key = Optional_Parameter_Value(QStringLiteral("LISTENER_KEY")).trimmed();
+    if (key.isEmpty() || isCrewKeyText(key))
+        return key;
+    static QSet<QString> told; // once per database
+    if (!told.contains(applicationConnectionString())) {
+        told.insert(applicationConnectionString());
+        Msg_Box(MessageKind::Exclamation, QStringLiteral("Invalid Setting"),
+            QStringLiteral("The setting LISTENER_KEY holds characters a crew's key cannot have; no key is sent until "
+                           "it is saved again in File > Configure."));
+    }
+    return {};
+}
+
+QString listenerCaFile() { return Optional_Parameter_Value(QStringLiteral("LISTENER_CA_FILE")); }
 
 // The document is the declaration and one root element Zepta around the event
 // object's own XML text. It is committed to the outbox with the listener's
@@ -79,7 +104,7 @@ bool Save_Event_XML(gps::EventObject& event)
         return false;
     }
     if (OutboxSender* sender = outboxSender()) {
-        sender->setUrl(url);
+        sender->setUrl(url, listenerKey(), listenerCaFile());
         sender->added();
     }
     return true;

@@ -81,7 +81,8 @@ QString Default_Parameter_Value(const QString& name)
         {QStringLiteral("SERVER_IP"), QStringLiteral("127.0.0.1")},
         {QStringLiteral("LISTENER_NAME"), QStringLiteral("Zepta/listener.asp")},
         {QStringLiteral("ACCURACY_LIMIT_M"), QStringLiteral("0")},
-        {QStringLiteral("AVERAGING_SECONDS"), QStringLiteral("0")}};
+        {QStringLiteral("AVERAGING_SECONDS"), QStringLiteral("0")}, {QStringLiteral("LISTENER_KEY"), QString()},
+        {QStringLiteral("LISTENER_CA_FILE"), QString()}};
     return defaults.value(name);
 }
 
@@ -177,6 +178,8 @@ QString Usable_Parameter_Value(const QString& name, const std::function<bool(con
 {
     return usableValue(name, readSetting(name), usable);
 }
+
+QString Optional_Parameter_Value(const QString& name) { return readSetting(name).value; }
 
 QStringList Usable_Parameter_Values(const QStringList& names)
 {

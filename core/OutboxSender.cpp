@@ -76,14 +76,16 @@ void OutboxSender::stop()
         mThread.join();
 }
 
-void OutboxSender::setUrl(const QString& url)
+void OutboxSender::setUrl(const QString& url, const QString& key, const QString& caFile)
 {
     {
         const std::lock_guard<std::mutex> lock(mMutex);
-        if (url == mUrl)
+        if (url == mUrl && key == mKey && caFile == mCaFile)
             return;
         const bool first = mUrl.isNull();
         mUrl = url;
+        mKey = key;
+        mCaFile = caFile;
         if (!first)
             mRetryAttention = true;
     }
@@ -198,12 +200,17 @@ void OutboxSender::run()
     };
     for (;;) {
         QString url;
+        QList<QByteArray> headers {QByteArrayLiteral("Content-Type: text/xml; charset=utf-8")};
+        QString caFile;
         bool retryAttention = false;
         {
             const std::lock_guard<std::mutex> lock(mMutex);
             if (mStop)
                 return;
             url = mUrl;
+            if (!mKey.isEmpty())
+                headers << QByteArrayLiteral("Authorization: Bearer ") + mKey.toUtf8();
+            caFile = mCaFile;
             if (std::exchange(mRetryNow, false))
                 nextAttempt = 0;
             retryAttention = std::exchange(mRetryAttention, false);
@@ -239,9 +246,8 @@ void OutboxSender::run()
             }
             for (const OutboxStore::Entry& next : batch) {
                 const http::Answer answer = mClient.post(url, next.document.toUtf8(),
-                    {QByteArrayLiteral("Content-Type: text/xml; charset=utf-8"),
-                        QByteArrayLiteral("Idempotency-Key: ") + next.eventId.toUtf8()},
-                    mOptions.timeouts);
+                    headers + QList<QByteArray> {QByteArrayLiteral("Idempotency-Key: ") + next.eventId.toUtf8()},
+                    mOptions.timeouts, caFile);
                 if (answer.interrupted) {
                     try {
                         markSent();

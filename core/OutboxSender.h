@@ -55,9 +55,11 @@ public:
     // it once).
     void stop();
 
-    // The listener's address. A new one also gives every event needing
+    // The listener's address, the crew's key (sent as a bearer token; none
+    // when empty) and the CA file its certificate is checked against (empty:
+    // the system's store). A change of any also gives every event needing
     // attention another try.
-    void setUrl(const QString& url);
+    void setUrl(const QString& url, const QString& key = QString(), const QString& caFile = QString());
     // An event was added to the outbox.
     void added();
     // Events needing attention wait again, and the next attempt is now.
@@ -95,6 +97,8 @@ private:
 
     mutable std::mutex mMutex; // guards what follows
     QString mUrl;
+    QString mKey;
+    QString mCaFile;
     OutboxStore::Counts mCounts;
     bool mStop = false;
     bool mRetryAttention = false;

@@ -20,6 +20,9 @@ INSERT INTO CONFIGURATION VALUES ('LISTENER_NAME', 'Zepta/listener.asp');
 -- Fix quality (off by default): an accuracy limit in metres, averaged capture in seconds.
 INSERT INTO CONFIGURATION VALUES ('ACCURACY_LIMIT_M', '0');
 INSERT INTO CONFIGURATION VALUES ('AVERAGING_SECONDS', '0');
+-- The crew's key for a keyed listener and the CA file for its certificate (empty: none, the system's store).
+INSERT INTO CONFIGURATION VALUES ('LISTENER_KEY', '');
+INSERT INTO CONFIGURATION VALUES ('LISTENER_CA_FILE', '');
 
 CREATE TABLE EVENT_CATEGORIES (
     EVENT_CATEGORY_ID SMALLINT NOT NULL UNIQUE,

@@ -33,7 +33,7 @@ void frmZEPTA::Update_Outbox_per_Options()
 {
     followOutboxSender();
     if (Driver::OutboxSender* sender = Driver::outboxSender())
-        sender->setUrl(Driver::listenerUrl());
+        sender->setUrl(Driver::listenerUrl(), Driver::listenerKey(), Driver::listenerCaFile());
     Show_Outbox_Count();
 }
 

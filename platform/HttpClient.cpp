@@ -109,8 +109,8 @@ void Client::wait(int ms)
     mWoken = false;
 }
 
-Answer Client::post(
-    const QString& url, const QByteArray& body, const QList<QByteArray>& headers, const Timeouts& timeouts)
+Answer Client::post(const QString& url, const QByteArray& body, const QList<QByteArray>& headers,
+    const Timeouts& timeouts, const QString& caFile)
 {
     Answer answer;
     if (mInterrupted) {
@@ -138,6 +138,7 @@ Answer Client::post(
 
     const QByteArray urlBytes = url.toUtf8();
     const QByteArray noProxy = noProxyList();
+    const QByteArray caPath = caFile.toLocal8Bit();
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(easy, CURLOPT_URL, urlBytes.constData());
@@ -158,6 +159,11 @@ Answer Client::post(
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &discardBody);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &keepStatusLine);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &answer.statusLine);
+    // Verification stays on either way; only where the trusted authorities
+    // come from changes. Headers (a crew's key) are never traced: no
+    // CURLOPT_VERBOSE here.
+    if (!caPath.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, caPath.constData());
 
     curl_multi_add_handle(multi, easy);
     CURLcode result = CURLE_OK;
@@ -194,6 +200,8 @@ Answer Client::post(
         // Never a silent fall back to plain HTTP: the event waits, and says why.
         if (result == CURLE_PEER_FAILED_VERIFICATION)
             answer.error = QStringLiteral("certificate not trusted: ") + answer.error;
+        else if (result == CURLE_SSL_CACERT_BADFILE)
+            answer.error = QStringLiteral("the CA file cannot be read: ") + answer.error;
         return answer;
     }
     long status = 0;

@@ -43,8 +43,10 @@ public:
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
+    // `caFile` names the certificate authorities an https:// server's
+    // certificate is checked against; empty: the system's store.
     Answer post(const QString& url, const QByteArray& body, const QList<QByteArray>& headers,
-        const Timeouts& timeouts = Timeouts());
+        const Timeouts& timeouts = Timeouts(), const QString& caFile = QString());
 
     // Waits up to `ms` or until woken; returns at once when woken since the
     // last wait.

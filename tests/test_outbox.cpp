@@ -122,7 +122,7 @@ class TestOutbox : public QObject
     {
         mSender.emplace(Driver::outboxPath(), options);
         Driver::setOutboxSender(&*mSender);
-        mSender->setUrl(Driver::listenerUrl());
+        mSender->setUrl(Driver::listenerUrl(), Driver::listenerKey(), Driver::listenerCaFile());
         mSender->start();
     }
 
@@ -263,6 +263,10 @@ private slots:
         QVERIFY2(secure.isRunning(), qPrintable(secure.error()));
         pointAt(QStringLiteral("https://") + secure.serverAddress());
         QCOMPARE(Driver::listenerUrl(), QStringLiteral("https://%1/Zepta/listener.asp").arg(secure.serverAddress()));
+        // A database older than the key and CA file settings: no rows, no box.
+        mFolder->execApplication(QStringLiteral("DELETE FROM CONFIGURATION WHERE PARAMETER_NAME IN "
+                                                "('LISTENER_KEY', 'LISTENER_CA_FILE')"));
+        std::optional<ScriptedMessages> quiet(std::in_place);
         startSender();
         save(1);
         QTRY_VERIFY_WITH_TIMEOUT(pending().value(0).attempts >= 2, kPatience);
@@ -270,22 +274,56 @@ private slots:
             qPrintable(pending().value(0).lastAnswer));
         QCOMPARE(secure.records().size(), 0);
         QCOMPARE(mSender->counts().attention, 0);
+        // The office's own certificate authority, named in LISTENER_CA_FILE.
+        Driver::Save_Parameter_Value(QStringLiteral("LISTENER_CA_FILE"), dir.filePath(QStringLiteral("ca.pem")));
+        startSender();
+        QTRY_COMPARE_WITH_TIMEOUT(secure.records().size(), 1, kPatience);
+        QTRY_COMPARE_WITH_TIMEOUT(pending().size(), 0, kPatience);
+        QCOMPARE(quiet->shown().size(), 0);
+        quiet.reset();
 
         const QString out = dir.filePath(QStringLiteral("events.log"));
-        QCOMPARE(
-            listener_test::crews({QStringLiteral("add"), QStringLiteral("north"), QStringLiteral("--out"), out}).status,
-            0);
+        const listener_test::Run added
+            = listener_test::crews({QStringLiteral("add"), QStringLiteral("north"), QStringLiteral("--out"), out});
+        QCOMPARE(added.status, 0);
+        const QString key = QString::fromLatin1(added.out.trimmed().split('\n').last());
+        QVERIFY(Driver::isCrewKeyText(key));
         ListenerProcess keyed({QStringLiteral("--out"), out}, true);
         QVERIFY2(keyed.isRunning(), qPrintable(keyed.error()));
         pointAt(keyed.serverAddress());
-        ScriptedMessages& boxes = expectSaveFailed();
-        startSender(); // the waiting event goes to the new address
-        frmZEPTA::instance();
-        QTRY_COMPARE_WITH_TIMEOUT(mSender->counts().attention, 1, kPatience);
-        QTRY_VERIFY_WITH_TIMEOUT(boxes.allShown(), kPatience);
-        QVERIFY2(boxes.last().text.contains(QLatin1String("the listener refused this crew's key")),
-            qPrintable(boxes.last().text));
-        QCOMPARE(pending().value(0).lastAnswer, QStringLiteral("the listener refused this crew's key"));
+        const auto stored = [&out] {
+            QFile file(out);
+            return file.open(QIODevice::ReadOnly) ? listener::parseRecords(file.readAll()) : QList<listener::Record>();
+        };
+        // Without a key, and with another crew's key: refused, the event needs
+        // attention, said once, the key nowhere in what the user is told.
+        Driver::Save_Parameter_Value(QStringLiteral("LISTENER_CA_FILE"), QString());
+        for (const QString& wrong : {QString(), QString(key).replace(0, 4, QStringLiteral("AAAA"))}) {
+            Driver::Save_Parameter_Value(QStringLiteral("LISTENER_KEY"), wrong);
+            ScriptedMessages& boxes = expectSaveFailed();
+            Driver::setOutboxSender(nullptr); // the window lets go of the sender it follows
+            frmZEPTA::instance().Update_Outbox_per_Options();
+            startSender();
+            frmZEPTA::instance().Update_Outbox_per_Options();
+            if (wrong.isEmpty())
+                save(1);
+            else
+                mSender->retryNow(); // the event set aside, tried with this key
+            QTRY_VERIFY_WITH_TIMEOUT(boxes.allShown(), kPatience);
+            QCOMPARE(mSender->counts().attention, 1);
+            QVERIFY2(boxes.last().text.contains(QLatin1String("the listener refused this crew's key")),
+                qPrintable(boxes.last().text));
+            QVERIFY(!boxes.last().text.contains(key.left(8)));
+            QCOMPARE(pending().value(0).lastAnswer, QStringLiteral("the listener refused this crew's key"));
+        }
+        QCOMPARE(stored().size(), 0);
+        // The crew's own key, saved in Configure, reaches the event set aside.
+        Driver::Save_Parameter_Value(QStringLiteral("LISTENER_KEY"), key);
+        frmZEPTA::instance().Update_Outbox_per_Options();
+        QTRY_COMPARE_WITH_TIMEOUT(stored().size(), 1, kPatience);
+        QCOMPARE(stored().value(0).crew, QByteArray("north"));
+        QTRY_COMPARE_WITH_TIMEOUT(pending().size(), 0, kPatience);
+        QVERIFY(!keyed.log().contains(key.left(8).toLatin1()));
     }
 
     // Retry-After (seconds, a date) on 429 and 503 is honoured up to the longest back-off; a new

@@ -36,7 +36,7 @@ private slots:
         Driver::Set_Parameter_Value(client, QString());
         QCOMPARE(Driver::Get_Parameter_Value(client), QString());
         QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("COM_SETTINGS")), QStringLiteral("4800,N,8,1"));
-        QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONFIGURATION")), 13);
+        QCOMPARE(count(QStringLiteral("SELECT COUNT(*) FROM CONFIGURATION")), 15);
 
         mFolder->execApplication(QStringLiteral("INSERT INTO CONFIGURATION VALUES ('CLIENT_ID', 'second')"));
         Driver::Set_Parameter_Value(client, QStringLiteral("changed"));
