@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -100,6 +101,7 @@ frmConfig::frmConfig()
     buildUserInterfacePage(addPage("pageUserInterface", QStringLiteral("User Interface")));
     buildGpsPage(addPage("pageGPS", QStringLiteral("GPS")));
     buildDataStoragePage(addPage("pageDataStorage", QStringLiteral("Data Storage")));
+    buildListenerRows(OptionsTab->widget(2));
     buildAccuracyPage(addPage("pageAccuracy", QStringLiteral("Accuracy")));
 
     auto makeButton = [this](const char* name, const QString& caption, const QRect& place) {
@@ -260,11 +262,11 @@ void frmConfig::buildDataStoragePage(QWidget* page)
 // right, then the buttons from left to right.
 void frmConfig::setTabOrderByReading()
 {
-    const std::initializer_list<QWidget*> order
-        = {OptionsTab, cmbEventCategory, txtTrackingInterval, combo_Beep_After_Saves, combo_Shrink_After_Saves,
-            option_Show_GPS_No, option_Show_GPS_Yes, cmbCOMPort, cmbCOMSpeed, cmbCOMParityBit, cmbCOMDataBits,
-            cmbCOMStopBits, combo_Storage_Mode, txtClient_ID, txtOctet1, txtOctet2, txtOctet3, txtOctet4,
-            txtListenerName, txtAccuracyLimit, txtAveragingSeconds, Button_Defaults, Button_Save, Button_Cancel};
+    const std::initializer_list<QWidget*> order = {OptionsTab, cmbEventCategory, txtTrackingInterval,
+        combo_Beep_After_Saves, combo_Shrink_After_Saves, option_Show_GPS_No, option_Show_GPS_Yes, cmbCOMPort,
+        cmbCOMSpeed, cmbCOMParityBit, cmbCOMDataBits, cmbCOMStopBits, combo_Storage_Mode, txtClient_ID, txtOctet1,
+        txtOctet2, txtOctet3, txtOctet4, txtListenerName, txtAccuracyLimit, txtAveragingSeconds, Button_Defaults,
+        Button_Save, Button_Cancel, txtListenerKey, chkShowKey, txtListenerCaFile};
     QWidget* previous = nullptr;
     for (QWidget* next : order) {
         if (previous)

@@ -6,6 +6,7 @@
 #include <QDialog>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -88,6 +89,17 @@ public:
     void Check_Accuracy_Options() const; // throws ZeptaError naming the key
     void Save_Accuracy_Options();
 
+    // Below the remote server's frame (frmConfig_Listener.cpp)
+    QLabel* lblListenerKey = nullptr;
+    QLineEdit* txtListenerKey = nullptr;
+    QCheckBox* chkShowKey = nullptr;
+    QLabel* lblListenerCaFile = nullptr;
+    QLineEdit* txtListenerCaFile = nullptr;
+    void Load_Listener_Options();
+    void Default_Listener_Options();
+    void Check_Listener_Options() const; // throws ZeptaError naming the key
+    void Save_Listener_Options();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -96,6 +108,8 @@ private:
     void buildGpsPage(QWidget* page);
     void buildDataStoragePage(QWidget* page);
     void buildAccuracyPage(QWidget* page);
+    void buildListenerRows(QWidget* page);
+    void Update_Listener_Controls(bool local, const QColor& colour);
     void setTabOrderByReading();
     // Captions follow the storage mode in the system's grey-text or
     // window-text colour; only the caption's own palette changes.

@@ -112,6 +112,7 @@ void frmConfig::Update_UI_per_Options()
     selectByText(combo_Storage_Mode, read("DATA_STORAGE_MODE"));
     Load_IP_Address(read("SERVER_IP"));
     Load_Accuracy_Options();
+    Load_Listener_Options();
 }
 
 // Read as the receiver reads it (blanks around a field, the parity letter in
@@ -145,6 +146,7 @@ void frmConfig::Update_UI_for_Storage_Mode()
         setCaptionColour(caption, colour);
     for (QLineEdit* box : {txtOctet1, txtOctet2, txtOctet3, txtOctet4, txtListenerName})
         box->setEnabled(!local);
+    Update_Listener_Controls(local, colour);
 }
 
 // ---- the interval check --------------------------------------------------------------
@@ -198,6 +200,7 @@ void frmConfig::Button_Defaults_Click()
     txtListenerName->setText(fallback("LISTENER_NAME"));
     Load_IP_Address(fallback("SERVER_IP"));
     Default_Accuracy_Options();
+    Default_Listener_Options();
 }
 
 // Writes the eleven parameters in their order, making a row that is missing.
@@ -233,6 +236,7 @@ void frmConfig::Save_Options()
     };
 
     Check_Accuracy_Options();
+    Check_Listener_Options();
     write("EVENT_CATEGORY", itemDataOr(cmbEventCategory, "EVENT_CATEGORY"));
     write("TRACKING_INTERVAL", txtTrackingInterval->text());
     write("BEEP_AFTER_SAVES", yesNoOr(combo_Beep_After_Saves, "BEEP_AFTER_SAVES"));
@@ -267,6 +271,7 @@ void frmConfig::Save_Options()
             QLatin1Char('.')));
     write("LISTENER_NAME", txtListenerName->text());
     Save_Accuracy_Options();
+    Save_Listener_Options();
 }
 
 // A store that cannot be written keeps the dialog open with the user's edits.

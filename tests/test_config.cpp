@@ -21,7 +21,8 @@ QStringList settings(const char* text) { return QString::fromLatin1(text).split(
 const QStringList kDefaultWrites
     = settings("EVENT_CATEGORY=30|TRACKING_INTERVAL=60|BEEP_AFTER_SAVES=True|SHRINK_AFTER_SAVES=True|"
                "SHOW_GPS_WINDOW=False|COM_PORT=1|COM_SETTINGS=4800,N,8,1|CLIENT_ID=1|DATA_STORAGE_MODE=LOCAL|"
-               "SERVER_IP=127.0.0.1|LISTENER_NAME=Zepta/listener.asp|ACCURACY_LIMIT_M=0|AVERAGING_SECONDS=0");
+               "SERVER_IP=127.0.0.1|LISTENER_NAME=Zepta/listener.asp|ACCURACY_LIMIT_M=0|AVERAGING_SECONDS=0|"
+               "LISTENER_KEY=|LISTENER_CA_FILE=");
 
 // What the controls show after Restore Defaults when "Yes" was selected.
 const QStringList kDefaultTexts = {"Road Survey", "60", "Yes", "Yes", "COM1:", "4800", "N", "8", "1", "1", "LOCAL",
@@ -156,7 +157,50 @@ private slots:
             dialog.txtAveragingSeconds->setText(QStringLiteral(" 5 "));
             dialog.Button_Save->click();
         });
-        QCOMPARE(takeWrites().mid(11), settings("ACCURACY_LIMIT_M=7.5|AVERAGING_SECONDS=5"));
+        QCOMPARE(takeWrites().mid(11, 2), settings("ACCURACY_LIMIT_M=7.5|AVERAGING_SECONDS=5"));
+        QVERIFY(boxes.allShown());
+    }
+
+    // The crew key and CA file, below the remote server's frame: rows an older database lacks
+    // open empty without a box; the key is masked unless "Show" is ticked; a key that cannot be
+    // sent or a CA file that cannot be read is refused, the key never repeated in the message.
+    void listenerKeyAndCaFile()
+    {
+        mFolder->execApplication(
+            QStringLiteral("DELETE FROM CONFIGURATION WHERE PARAMETER_NAME IN ('LISTENER_KEY', 'LISTENER_CA_FILE')"));
+        store("DATA_STORAGE_MODE=XML");
+        QTemporaryDir dir;
+        const QString ca = dir.filePath(QStringLiteral("ca.pem"));
+        QFile file(ca);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString key = QStringLiteral("q3Zr-8_Ks0Tn");
+        ScriptedMessages boxes;
+        runModal([&](frmConfig& dialog) {
+            QCOMPARE(dialog.txtListenerKey->text() + "|" + dialog.txtListenerCaFile->text(), QStringLiteral("|"));
+            QVERIFY(dialog.txtListenerKey->isEnabled());
+            QVERIFY(dialog.txtListenerKey->geometry().top() >= dialog.frame_RemoteHost->geometry().bottom());
+            QCOMPARE(dialog.txtListenerKey->echoMode(), QLineEdit::Password);
+            dialog.chkShowKey->click();
+            QCOMPARE(dialog.txtListenerKey->echoMode(), QLineEdit::Normal);
+            dialog.chkShowKey->click();
+            QCOMPARE(dialog.txtListenerKey->echoMode(), QLineEdit::Password);
+            for (const auto& [typed, caFile, refused] : {std::tuple {key + " x", ca, "LISTENER_KEY"},
+                     {key + "\nHost: x", ca, "LISTENER_KEY"}, {key, ca + "-gone", "LISTENER_CA_FILE"}}) {
+                boxes.expect(QStringLiteral("Settings Not Saved"));
+                dialog.txtListenerKey->setText(typed);
+                dialog.txtListenerCaFile->setText(caFile);
+                dialog.Button_Save->click();
+                QVERIFY(dialog.isVisible());
+                QVERIFY2(boxes.last().text.contains(QLatin1String(refused)), qPrintable(boxes.last().text));
+                QVERIFY(!boxes.last().text.contains(key));
+            }
+            dialog.txtListenerCaFile->setText(ca);
+            dialog.Button_Save->click();
+        });
+        QVERIFY(takeWrites().size() >= 11); // everything else, in the same save
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("LISTENER_KEY")), key);
+        QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("LISTENER_CA_FILE")), ca);
         QVERIFY(boxes.allShown());
     }
 
@@ -183,7 +227,8 @@ private slots:
         QCOMPARE(takeWrites(),
             settings("EVENT_CATEGORY=2|TRACKING_INTERVAL=60|BEEP_AFTER_SAVES=maybe|SHRINK_AFTER_SAVES=|"
                      "SHOW_GPS_WINDOW=False|COM_PORT=x|COM_SETTINGS=9600,x,8,2|CLIENT_ID=1|DATA_STORAGE_MODE=local|"
-                     "SERVER_IP=10.1..|LISTENER_NAME=Zepta/listener.asp|ACCURACY_LIMIT_M=0|AVERAGING_SECONDS=0"));
+                     "SERVER_IP=10.1..|LISTENER_NAME=Zepta/listener.asp|ACCURACY_LIMIT_M=0|AVERAGING_SECONDS=0|"
+                     "LISTENER_KEY=|LISTENER_CA_FILE="));
         runModal([](frmConfig& dialog) { // Restore Defaults takes the table's first category
             dialog.Button_Defaults->click();
             dialog.Button_Save->click();
