@@ -191,6 +191,15 @@ std::optional<Event> parseEvent(const QByteArray& body, QString* reason)
     event.fixQuality = whole(leaf("GpsReading/FixQuality"), &bad);
     event.satellites = whole(leaf("GpsReading/Satellites"), &bad);
     event.hdop = number(leaf("GpsReading/Hdop"), &bad);
+    event.accuracy = number(leaf("GpsReading/Accuracy"), &bad);
+    event.fixAge = number(leaf("GpsReading/FixAge"), &bad);
+    event.samples = whole(leaf("GpsReading/Samples"), &bad);
+    event.spread = number(leaf("GpsReading/Spread"), &bad);
+    if (const QString track = leaf("TrackId").trimmed(); !track.isEmpty()) {
+        bool ok = false;
+        event.trackId = track.toLongLong(&ok);
+        bad = bad || !ok;
+    }
     if (bad)
         return refuse(reason, QStringLiteral("A number of the event is not a number."));
 

@@ -33,6 +33,11 @@ struct Event {
     std::optional<int> satellites;
     std::optional<double> hdop;
     std::optional<bool> locked;
+    std::optional<double> accuracy; // metres, 95% horizontal
+    std::optional<double> fixAge; // seconds
+    std::optional<int> samples; // readings averaged
+    std::optional<double> spread; // metres
+    std::optional<qint64> trackId; // the tracking run
 };
 
 // Reads a posted body: a well-formed XML document whose root is <Zepta>

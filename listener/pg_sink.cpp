@@ -16,7 +16,7 @@ namespace
 
 // Serializes the schema's creation between listeners starting together.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7306254135010481153)";
-constexpr int kColumns = 18; // parameters per inserted row
+constexpr int kColumns = 23; // parameters per inserted row
 constexpr auto kRetryPause = std::chrono::seconds(1); // between attempts to reach a lost database
 
 struct ResultClear {
@@ -120,6 +120,11 @@ DO $$ BEGIN
     IF NOT EXISTS (SELECT 1 FROM information_schema.columns
                    WHERE table_schema = 'zepta' AND table_name = 'events' AND column_name = 'body_sha256') THEN
         ALTER TABLE zepta.events ADD COLUMN body_sha256 bytea;
+    END IF;
+    IF NOT EXISTS (SELECT 1 FROM information_schema.columns
+                   WHERE table_schema = 'zepta' AND table_name = 'events' AND column_name = 'track_id') THEN
+        ALTER TABLE zepta.events ADD COLUMN accuracy_m double precision, ADD COLUMN fix_age_s double precision,
+            ADD COLUMN samples integer, ADD COLUMN spread_m double precision, ADD COLUMN track_id bigint;
     END IF;
     IF (SELECT count(*) FROM information_schema.columns WHERE table_schema = 'zepta' AND table_name = 'events_map')
         <> (SELECT count(*) + 1 FROM information_schema.columns WHERE table_schema = 'zepta' AND table_name = 'events')
@@ -262,7 +267,7 @@ bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<RowResult>
 {
     QByteArray sql = "INSERT INTO zepta.events (event_id, client_id, event_type_id, notes, gmt, geom, speed, heading, "
                      "altitude, fix_quality, satellites, hdop, locked, received_at, sender_address, crew, "
-                     "body_sha256) VALUES ";
+                     "body_sha256, accuracy_m, fix_age_s, samples, spread_m, track_id) VALUES ";
     std::vector<QByteArray> values;
     values.reserve(rows.size() * kColumns);
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -271,7 +276,8 @@ bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<RowResult>
             + "::timestamptz,ST_SetSRID(ST_MakePoint(" + n(6) + "::float8," + n(7) + "::float8),4326)," + n(8)
             + "::float8," + n(9) + "::float8," + n(10) + "::float8," + n(11) + "::integer," + n(12) + "::integer,"
             + n(13) + "::float8," + n(14) + "::boolean," + n(15) + "::timestamptz," + n(16) + "::inet," + n(17) + ","
-            + n(18) + "::bytea)";
+            + n(18) + "::bytea," + n(19) + "::float8," + n(20) + "::float8," + n(21) + "::integer," + n(22)
+            + "::float8," + n(23) + "::bigint)";
         const Submission& row = *rows[i];
         const Event& e = row.event;
         values.push_back(e.eventId);
@@ -292,6 +298,11 @@ bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<RowResult>
         values.push_back(row.sender.isEmpty() ? QByteArray() : row.sender);
         values.push_back(row.crew.isEmpty() ? QByteArray() : row.crew);
         values.push_back("\\x" + row.digest.toHex());
+        values.push_back(real(e.accuracy));
+        values.push_back(real(e.fixAge));
+        values.push_back(integer(e.samples));
+        values.push_back(real(e.spread));
+        values.push_back(e.trackId ? QByteArray::number(*e.trackId) : QByteArray());
     }
     // Which rows are new, and the digest of those stored before, in one
     // statement: it commits as a whole when it returns. The outer SELECT

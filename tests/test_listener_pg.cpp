@@ -154,8 +154,10 @@ private slots:
         const QByteArray document = eventDocument(&id, QString(), 1.0, 101, QStringLiteral("keyed"));
         QCOMPARE(postTo(first.port(), document).status, 401);
         QCOMPARE(postTo(first.port(), document, bearer(keys[0])).status, 200);
-        QCOMPARE(mPg->query(QStringLiteral("SELECT crew FROM zepta.events_map WHERE event_id = '%1'").arg(id)),
-            QStringLiteral("pg-0"));
+        QCOMPARE(mPg->query(QStringLiteral("SELECT concat_ws(' ', crew, accuracy_m, samples, spread_m, track_id) FROM "
+                                           "zepta.events_map WHERE event_id = '%1'")
+                                .arg(id)),
+            QStringLiteral("pg-0 4.5 3 0.8 77"));
         QCOMPARE(crews(QStringList {QStringLiteral("revoke"), QStringLiteral("pg-0")} + pg).status, 0);
         for (const ListenerProcess* listener : {&first, &second})
             QTRY_COMPARE_WITH_TIMEOUT(postTo(listener->port(), document, bearer(keys[0])).status, 401, 1500);

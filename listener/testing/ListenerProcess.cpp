@@ -69,7 +69,11 @@ QByteArray eventDocument(QByteArray* id, const QString& notes, double latitude, 
     reading.satellitesUsed = 7;
     reading.hdop = 1.2;
     reading.locked = true;
+    reading.accuracy = 4.5;
+    reading.samples = 3;
+    reading.spread = 0.8;
     event.setReading(reading);
+    event.setTrackId(77);
     if (id)
         *id = event.EventId().toLatin1();
     return "<?xml version=\"1.0\"?><Zepta>" + event.XmlText().toUtf8() + "</Zepta>";
