@@ -185,11 +185,7 @@ public:
         point += ',';
         appendReal(point, e.latitude);
         point += ']';
-        const db::Timestamp& t = e.gmt;
-        const std::int64_t order
-            = ((((std::int64_t(t.year) * 13 + t.month) * 32 + t.day) * 24 + t.hour) * 60 + t.minute) * 60000
-            + t.second * 1000 + t.millisecond;
-        mTracks[e.trackId.integerValue()].emplace_back(order, std::move(point));
+        mTracks[e.trackId.integerValue()].emplace_back(timeOrder(e.gmt), std::move(point));
     }
 
     // After the points, one LineString per tracking run, its points in time

@@ -155,6 +155,12 @@ char* twoDigits(char* p, int value)
 }
 } // namespace
 
+std::int64_t timeOrder(const db::Timestamp& t)
+{
+    return ((((std::int64_t(t.year) * 13 + t.month) * 32 + t.day) * 24 + t.hour) * 60 + t.minute) * 60000
+        + t.second * 1000 + t.millisecond;
+}
+
 void appendIsoTime(std::string& out, const db::Timestamp& t)
 {
     if (t.year < 0 || t.year > 9999)

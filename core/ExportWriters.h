@@ -84,6 +84,9 @@ void appendFixed(std::string& out, double value, int decimals);
 // ISO 8601 in UTC: 2026-12-06T07:30:15Z, with .mmm when there are
 // milliseconds. Throws for a year beyond 9999.
 void appendIsoTime(std::string& out, const db::Timestamp& value);
+// A number that orders timestamps as time does (for a tracking run's points;
+// not a count of anything).
+std::int64_t timeOrder(const db::Timestamp& value);
 // Nothing for Null; otherwise the value, which must be a number.
 std::optional<double> optionalReal(const db::Value& value);
 std::optional<std::int32_t> optionalInteger(const db::Value& value);

@@ -1,6 +1,7 @@
 #include "gui/frmMap.h"
 
 #include "core/Driver.h"
+#include "gps/FixKind.h"
 #include "platform/UserInterface.h"
 
 #include <QComboBox>
@@ -116,7 +117,7 @@ QString frmMap::Event_Details(const std::vector<int>& indices) const
             part += QStringLiteral("<br>Notes: ")
                 + event.notes.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"));
         part += QStringLiteral("<br>Fix: %1, satellites %2, HDOP %3")
-                    .arg(mapview::fixKindName(event.fixQuality),
+                    .arg(gps::fixKindName(event.fixQuality),
                         event.satellites < 0 ? QStringLiteral("not stored") : QString::number(event.satellites),
                         number(event.hdop, 1));
         part += QStringLiteral("<br>Accuracy: %1, samples %2")

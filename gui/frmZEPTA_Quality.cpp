@@ -7,6 +7,7 @@
 
 #include "gui/frmZEPTA.h"
 
+#include "gps/FixKind.h"
 #include "platform/Twips.h"
 
 #include <QGroupBox>
@@ -18,26 +19,12 @@ namespace
 constexpr double kColourLimitWithoutLimitM = 5.0;
 constexpr double kAgeShownAfterS = 2.0;
 
+// Plain GPS shows its dimension; any better or other kind shows its name.
 QString fixKind(const gps::Reading& reading)
 {
-    switch (reading.fixQuality) {
-    case 2:
-        return QStringLiteral("DGPS");
-    case 3:
-        return QStringLiteral("PPS");
-    case 4:
-        return QStringLiteral("RTK fixed");
-    case 5:
-        return QStringLiteral("RTK float");
-    case 6:
-        return QStringLiteral("Estimated");
-    case 7:
-        return QStringLiteral("Manual");
-    case 8:
-        return QStringLiteral("Simulated");
-    default:
+    if (reading.fixQuality <= 1)
         return reading.fixMode >= 3 ? QStringLiteral("3D") : QStringLiteral("2D");
-    }
+    return gps::fixKindName(reading.fixQuality);
 }
 
 void paint(QLabel* label, const QColor& colour)

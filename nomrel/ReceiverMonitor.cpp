@@ -1,5 +1,7 @@
 #include "nomrel/ReceiverMonitor.h"
 
+#include "gps/FixKind.h"
+
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QLabel>
@@ -8,33 +10,6 @@
 
 namespace nomrel
 {
-
-namespace
-{
-QString qualityText(int quality)
-{
-    switch (quality) {
-    case 1:
-        return QStringLiteral("GPS");
-    case 2:
-        return QStringLiteral("DGPS");
-    case 3:
-        return QStringLiteral("PPS");
-    case 4:
-        return QStringLiteral("RTK fixed");
-    case 5:
-        return QStringLiteral("RTK float");
-    case 6:
-        return QStringLiteral("estimated");
-    case 7:
-        return QStringLiteral("manual");
-    case 8:
-        return QStringLiteral("simulated");
-    default:
-        return QString();
-    }
-}
-} // namespace
 
 ReceiverMonitor::ReceiverMonitor(QWidget* parent)
     : QWidget(parent, Qt::Window)
@@ -86,8 +61,8 @@ void ReceiverMonitor::display(const ReceiverStatus& s)
     if (s.lastFix) {
         const nmea::Fix& fix = *s.lastFix;
         QString text = fix.valid ? QStringLiteral("%1D").arg(fix.mode) : QStringLiteral("No fix");
-        if (fix.valid && fix.quality)
-            text += QLatin1Char(' ') + qualityText(*fix.quality);
+        if (fix.valid && fix.quality && *fix.quality > 0)
+            text += QLatin1Char(' ') + gps::fixKindName(*fix.quality);
         if (fix.valid && !s.valid)
             text += QStringLiteral(" (too old)");
         lblFix->setText(text);

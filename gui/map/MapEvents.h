@@ -100,6 +100,5 @@ template <typename Visit> void MapEventSet::within(const QRectF& world, Visit&& 
 }
 
 // "3D"-style names of the stored GGA fix quality.
-QString fixKindName(int fixQuality);
 
 } // namespace mapview
