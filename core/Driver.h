@@ -168,6 +168,9 @@ OutboxSender* setOutboxSender(OutboxSender* sender);
 QString outboxPath();
 // "http://" + SERVER_IP + "/" + LISTENER_NAME, from the stored settings.
 QString listenerUrl();
+// Whether `address` is what SERVER_IP can hold: an IPv4 address or a host
+// name, with an optional ":port" (1-65535) and an optional "https://" before.
+bool Valid_Server_Address(const QString& address);
 // Whether `key` can be sent as a bearer token: base64url and the other
 // token characters, no space or line break that could end the header.
 bool isCrewKeyText(const QString& key);

@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
+
 namespace Driver
 {
 
@@ -34,6 +36,33 @@ QString listenerUrl()
     if (address.at(0).startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
         return address.at(0) + QLatin1Char('/') + address.at(1);
     return QStringLiteral("http://") + address.at(0) + QLatin1Char('/') + address.at(1);
+}
+
+bool Valid_Server_Address(const QString& address)
+{
+    static const QRegularExpression form(
+        QStringLiteral(
+            "^(?:https://"
+            ")?([A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*)"
+            "(?::([0-9]{1,5}))?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(address);
+    if (!match.hasMatch() || match.captured(1).size() > 253)
+        return false;
+    if (!match.captured(2).isEmpty() && (match.captured(2).toInt() < 1 || match.captured(2).toInt() > 65535))
+        return false;
+    // A name whose last part is a number is meant as an IPv4 address: four
+    // numbers up to 255, nothing else.
+    const QStringList parts = match.captured(1).split(QLatin1Char('.'));
+    bool numeric = false;
+    parts.last().toInt(&numeric);
+    if (!numeric)
+        return true;
+    return parts.size() == 4 && std::all_of(parts.begin(), parts.end(), [](const QString& part) {
+        bool number = false;
+        const int value = part.toInt(&number);
+        return number && value <= 255 && part.size() <= 3;
+    });
 }
 
 bool isCrewKeyText(const QString& key)

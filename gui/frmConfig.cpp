@@ -248,7 +248,11 @@ void frmConfig::buildDataStoragePage(QWidget* page)
         const QByteArray name = "txtOctet" + QByteArray::number(i + 1);
         QLineEdit* box = makeBox(frame_RemoteHost, name.constData(), left, kFirstRowInFrame, octetWidth);
         box->setAlignment(Qt::AlignHCenter);
-        new TypedLengthLimit(box, 3);
+        // Three typed characters, as an address's number has, except where an
+        // address said otherwise goes: the first box takes a host name or an
+        // https:// address whole, the last a ":port".
+        if (i == 1 || i == 2)
+            new TypedLengthLimit(box, 3);
         *octets[i] = box;
         left += octetWidth;
     }

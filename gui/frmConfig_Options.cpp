@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScopedValueRollback>
 #include <QTimer>
 
@@ -127,10 +128,13 @@ void frmConfig::Load_COM_Settings(const QString& settings)
     selectByText(cmbCOMStopBits, parsed.stopBitsText);
 }
 
-// A field the text does not have leaves its box empty.
+// Four numbers (the last may carry ":port") fill the four boxes; any other
+// address (a host name, https://...) stands whole in the first.
 void frmConfig::Load_IP_Address(const QString& address)
 {
-    const QStringList fields = address.split(QLatin1Char('.'));
+    static const QRegularExpression quad(
+        QStringLiteral("^[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}\\.[0-9]{1,3}(:[0-9]*)?$"));
+    const QStringList fields = quad.match(address).hasMatch() ? address.split(QLatin1Char('.')) : QStringList {address};
     QLineEdit* boxes[] = {txtOctet1, txtOctet2, txtOctet3, txtOctet4};
     for (int i = 0; i < 4; ++i)
         boxes[i]->setText(fields.value(i));
@@ -235,6 +239,17 @@ void frmConfig::Save_Options()
         return list->currentIndex() >= 0 ? booleanText(list->currentData().toInt() != 0) : stored(key);
     };
 
+    // The boxes read together, empty boxes at the end left out. An address
+    // as it was loaded is written back as it is; a changed one must be one
+    // the sender can use, or nothing is written.
+    QStringList boxes {txtOctet1->text(), txtOctet2->text(), txtOctet3->text(), txtOctet4->text()};
+    while (boxes.size() > 1 && boxes.last().isEmpty())
+        boxes.removeLast();
+    const QString address = boxes.join(QLatin1Char('.'));
+    if (address != stored("SERVER_IP") && !Driver::Valid_Server_Address(address))
+        throw ZeptaError(QStringLiteral("SERVER_IP: \"%1\" is not an address Zepta can post to: an IPv4 address or a "
+                                        "host name, with :port and https:// if needed")
+                             .arg(address));
     Check_Accuracy_Options();
     Check_Listener_Options();
     write("EVENT_CATEGORY", itemDataOr(cmbEventCategory, "EVENT_CATEGORY"));
@@ -266,9 +281,7 @@ void frmConfig::Save_Options()
     write("CLIENT_ID", txtClient_ID->text());
     write("DATA_STORAGE_MODE",
         combo_Storage_Mode->currentIndex() >= 0 ? combo_Storage_Mode->currentText() : stored("DATA_STORAGE_MODE"));
-    write("SERVER_IP",
-        QStringList {txtOctet1->text(), txtOctet2->text(), txtOctet3->text(), txtOctet4->text()}.join(
-            QLatin1Char('.')));
+    write("SERVER_IP", address);
     write("LISTENER_NAME", txtListenerName->text());
     Save_Accuracy_Options();
     Save_Listener_Options();

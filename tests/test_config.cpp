@@ -217,7 +217,7 @@ private slots:
         ScriptedMessages boxes; // none expected
         runModal([](frmConfig& dialog) {
             QCOMPARE(controlTexts(dialog),
-                (QStringList {"Two again", "60", "", "", "", "9600", "", "", "", "1", "", "10", "1", "", "",
+                (QStringList {"Two again", "60", "", "", "", "9600", "", "", "", "1", "", "10.1", "", "", "",
                     "Zepta/listener.asp", "", ""}));
             QVERIFY(dialog.txtOctet1->isEnabled()); // no storage mode selected counts as "not LOCAL"
             dialog.cmbCOMStopBits->setCurrentIndex(1);
@@ -227,7 +227,7 @@ private slots:
         QCOMPARE(takeWrites(),
             settings("EVENT_CATEGORY=2|TRACKING_INTERVAL=60|BEEP_AFTER_SAVES=maybe|SHRINK_AFTER_SAVES=|"
                      "SHOW_GPS_WINDOW=False|COM_PORT=x|COM_SETTINGS=9600,x,8,2|CLIENT_ID=1|DATA_STORAGE_MODE=local|"
-                     "SERVER_IP=10.1..|LISTENER_NAME=Zepta/listener.asp|ACCURACY_LIMIT_M=0|AVERAGING_SECONDS=0|"
+                     "SERVER_IP=10.1|LISTENER_NAME=Zepta/listener.asp|ACCURACY_LIMIT_M=0|AVERAGING_SECONDS=0|"
                      "LISTENER_KEY=|LISTENER_CA_FILE="));
         runModal([](frmConfig& dialog) { // Restore Defaults takes the table's first category
             dialog.Button_Defaults->click();
@@ -283,7 +283,7 @@ private slots:
     }
 
     // The remote-server controls follow the storage mode; disabled boxes keep their texts, which
-    // are saved. An address box takes three typed characters, but keeps a longer stored field.
+    // are saved. An address that is not four numbers stands whole in the first box and is saved as it is.
     void storageModeSwitchesTheRemoteServerControls()
     {
         store("SERVER_IP=1000.20.1.30.99");
@@ -314,13 +314,44 @@ private slots:
         }
         dialog.hide();
 
-        dialog.txtOctet2->end(false);
-        QTest::keyClicks(dialog.txtOctet2, QStringLiteral("56"));
+        QCOMPARE(dialog.txtOctet1->text(), QStringLiteral("1000.20.1.30.99")); // not four numbers: whole
         dialog.txtListenerName->setText(QStringLiteral("kept/listener"));
         dialog.combo_Storage_Mode->setCurrentIndex(0);
         runModal([](frmConfig& d) { d.Button_Save->click(); });
         QCOMPARE(takeWrites().mid(8, 3),
-            settings("DATA_STORAGE_MODE=LOCAL|SERVER_IP=1000.205.1.30|LISTENER_NAME=kept/listener"));
+            settings("DATA_STORAGE_MODE=LOCAL|SERVER_IP=1000.20.1.30.99|LISTENER_NAME=kept/listener"));
+    }
+
+    // The address boxes hold what SERVER_IP can hold, typed: a ":port" in the last box, a host
+    // name or an https:// address in the first; what they cannot hold is refused, never stored
+    // as another value.
+    void addressBoxesHoldServerAddresses()
+    {
+        const QList<std::pair<QStringList, QString>> rows = {{{"127", "0", "0", "1:57080"}, "127.0.0.1:57080"},
+            {{"https://office.example.org:8443", "", "", ""}, "https://office.example.org:8443"},
+            {{"listener-2", "", "", ""}, "listener-2"}, {{"10", "0", "0", "300"}, ""},
+            {{"10", "0", "0", "1:99999"}, ""}, {{"10", "", "0", "1"}, ""}, {{"http://x", "", "", ""}, ""},
+            {{"a b", "", "", ""}, ""}};
+        for (const auto& [typed, saved] : rows) {
+            ScriptedMessages boxes;
+            if (saved.isEmpty())
+                boxes.expect(QStringLiteral("Settings Not Saved"));
+            runModal([&](frmConfig& dialog) {
+                dialog.combo_Storage_Mode->setCurrentIndex(1);
+                QLineEdit* address[] = {dialog.txtOctet1, dialog.txtOctet2, dialog.txtOctet3, dialog.txtOctet4};
+                for (int i = 0; i < 4; ++i) {
+                    address[i]->clear();
+                    QTest::keyClicks(address[i], typed.at(i));
+                }
+                dialog.Button_Save->click();
+                QCOMPARE(dialog.isVisible(), saved.isEmpty());
+            });
+            QCOMPARE(Driver::Get_Parameter_Value(QStringLiteral("SERVER_IP")),
+                saved.isEmpty() ? QStringLiteral("127.0.0.1") : saved);
+            if (!saved.isEmpty())
+                Driver::Set_Parameter_Value(QStringLiteral("SERVER_IP"), QStringLiteral("127.0.0.1"));
+            frmConfig::unload();
+        }
     }
 
     // A missing settings row is reported and its default shown; a store that cannot be written
