@@ -32,6 +32,7 @@ void paint(QLabel* label, const QColor& colour)
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
+    label->setStyleSheet(QStringLiteral("color: %1").arg(colour.name()));
 }
 } // namespace
 
