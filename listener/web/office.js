@@ -3,9 +3,6 @@
 // put in the page with textContent, never parsed as HTML.
 'use strict';
 
-const STALE_MINUTES = 15;
-const FIX_KINDS = ['no fix', 'GPS', 'DGPS', 'PPS', 'RTK fixed', 'RTK float', 'estimated', 'manual', 'simulation'];
-
 const state = {
   config: {},
   types: new Map(), // id -> {name, icon}
@@ -23,13 +20,6 @@ const state = {
   total: 0, // events in view
   gridNote: null,
 };
-
-function el(tag, className, text) {
-  const node = document.createElement(tag);
-  if (className) node.className = className;
-  if (text !== undefined && text !== null) node.textContent = String(text);
-  return node;
-}
 
 function showStatus(message) {
   const box = document.getElementById('status');
@@ -104,37 +94,6 @@ function drawGraticule() {
   if (state.gridNote) state.gridNote.textContent = 'No basemap; grid lines every ' + step + '°';
 }
 
-// ---- popups ----
-function formatTime(text) {
-  if (!text) return '';
-  const time = new Date(text);
-  if (isNaN(time)) return String(text);
-  return time.toISOString().replace('.000Z', 'Z').replace('T', ' ') + ' UTC\n' + time.toLocaleString() + ' (local)';
-}
-
-function popupFor(p) {
-  const table = el('table', 'popup-table');
-  const row = (label, value) => {
-    if (value === null || value === undefined || value === '') return;
-    const tr = el('tr');
-    tr.appendChild(el('th', null, label));
-    const td = el('td', label === 'Notes' ? 'popup-notes' : null, value);
-    tr.appendChild(td);
-    table.appendChild(tr);
-  };
-  row('Type', p.type_name || (p.event_type_id !== null ? 'type ' + p.event_type_id : ''));
-  row('Crew', p.crew_name);
-  row('Client id', p.client_id);
-  row('Time', formatTime(p.time));
-  row('Notes', p.notes);
-  row('Fix', p.fix_quality !== null && p.fix_quality !== undefined ? (FIX_KINDS[p.fix_quality] || String(p.fix_quality)) : '');
-  row('Satellites', p.satellites);
-  row('HDOP', p.hdop);
-  const accuracy = p.accuracy_m !== undefined ? p.accuracy_m : p.accuracy;
-  row('Accuracy', accuracy !== null && accuracy !== undefined ? '±' + Number(accuracy).toFixed(1) + ' m' : '');
-  return table;
-}
-
 function markerFor(feature) {
   const p = feature.properties;
   const [lon, lat] = feature.geometry.coordinates;
@@ -146,18 +105,6 @@ function markerFor(feature) {
   marker.bindPopup(() => popupFor(p), { maxWidth: 340 });
   marker.feature = feature;
   return marker;
-}
-
-// ---- filters ----
-function localMidnight() {
-  const now = new Date();
-  return new Date(now.getFullYear(), now.getMonth(), now.getDate());
-}
-
-function toInputValue(date) {
-  const pad = n => String(n).padStart(2, '0');
-  return date.getFullYear() + '-' + pad(date.getMonth() + 1) + '-' + pad(date.getDate()) + 'T' +
-    pad(date.getHours()) + ':' + pad(date.getMinutes());
 }
 
 function readFilters() {
@@ -172,15 +119,6 @@ function readFilters() {
   };
 }
 
-function matches(p, filters) {
-  if (filters.crew && p.crew_name !== filters.crew) return false;
-  if (filters.type && String(p.event_type_id) !== filters.type) return false;
-  const t = new Date(p.time).getTime() / 1000;
-  if (filters.since !== null && t < filters.since) return false;
-  if (filters.until !== null && t >= filters.until) return false;
-  return true;
-}
-
 function viewBox() {
   const b = map.getBounds().pad(0.2);
   const clamp = (v, m) => Math.max(-m, Math.min(m, v));
@@ -189,18 +127,6 @@ function viewBox() {
 }
 
 // ---- loading ----
-// PostgreSQL's snapshot text "xmin:xmax:id,id": whether a transaction's rows were seen.
-function parseSnapshot(text) {
-  if (!text) return null;
-  const [xmin, xmax, running] = text.split(':');
-  return { xmin: BigInt(xmin), xmax: BigInt(xmax), running: new Set((running || '').split(',').filter(Boolean)) };
-}
-
-function seenBy(snapshot, xid) {
-  if (!snapshot || xid === undefined) return false;
-  const id = BigInt(xid);
-  return id < snapshot.xmin || (id < snapshot.xmax && !snapshot.running.has(String(id)));
-}
 
 async function loadEvents() {
   const serial = ++state.loadSerial;
@@ -272,15 +198,6 @@ async function loadTracks() {
     trackLayer.addLayer(line);
     state.tracks.set(f.properties.crew, line);
   }
-}
-
-function minutesAgo(time) {
-  return Math.max(0, Math.floor((Date.now() - new Date(time).getTime()) / 60000));
-}
-
-function seenText(time) {
-  const m = minutesAgo(time);
-  return m < 1 ? 'last seen just now' : 'last seen ' + m + ' min ago';
 }
 
 function renderCrew(name) {
