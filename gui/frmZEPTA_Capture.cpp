@@ -57,6 +57,15 @@ bool frmZEPTA::Capture_Current_Event(bool* stored)
             if (mOutageTold)
                 return false;
             mOutageTold = true;
+            // Shown once this tick has returned: a timer whose handler is
+            // still running does not fire again, so a box left open while the
+            // crew drives would stop the run until someone answered it.
+            QTimer::singleShot(0, this, [] {
+                Msg_Box(MessageKind::Exclamation, QStringLiteral("GPS Reading Required"),
+                    QStringLiteral(
+                        "You must wait until you have a valid GPS Reading before you can capture an event!"));
+            });
+            return false;
         }
         Msg_Box(MessageKind::Exclamation, QStringLiteral("GPS Reading Required"),
             QStringLiteral("You must wait until you have a valid GPS Reading before you can capture an event!"));

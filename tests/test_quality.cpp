@@ -206,6 +206,26 @@ private slots:
                 json});
         QCOMPARE(lines.count(QLatin1String("LINESTRING (")), 1);
     }
+
+    // The outage box left open while the crew drives: real ticks go on under it and record
+    // again once the fix is back.
+    void trackingUnderAnOpenBox()
+    {
+        QVERIFY(start({"--lose-fix-after", "1", "--lose-fix-for", "2"}));
+        set("TRACKING_INTERVAL", "1");
+        choose(0, QStringLiteral("walk"));
+        int recordedUnderTheBox = -1;
+        const MessagePresenter previous = setMessagePresenter([&](const Message&) {
+            (void)QTest::qWaitFor([this] { return events().size() >= 3; }, kPatience);
+            recordedUnderTheBox = static_cast<int>(events().size());
+            return MessageAnswer::Ok;
+        });
+        auto restore = qScopeGuard([&] { setMessagePresenter(previous); });
+        window().btnAuto->click();
+        QTRY_VERIFY_WITH_TIMEOUT(recordedUnderTheBox >= 0, 2 * kPatience);
+        window().btnStopAuto->click();
+        QCOMPARE(recordedUnderTheBox, 3);
+    }
 };
 
 QTEST_MAIN(TestQuality)
