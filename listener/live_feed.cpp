@@ -155,6 +155,18 @@ void LiveFeed::broadcast(const QByteArray& text)
     }
 }
 
+bool LiveFeed::anyOpen()
+{
+    const std::lock_guard lock(mMutex);
+    for (auto it = mStreams.begin(); it != mStreams.end();) {
+        const std::lock_guard streamLock((*it)->mutex);
+        if (!(*it)->gone)
+            return true;
+        it = mStreams.erase(it);
+    }
+    return false;
+}
+
 void LiveFeed::setDatabaseOk(bool ok)
 {
     const std::lock_guard lock(mMutex);
@@ -223,11 +235,13 @@ void LiveFeed::run()
             connection.reset();
             continue;
         }
-        // One message per transaction, with its id, in commit order.
+        // One message per transaction, with its id, in commit order. With no
+        // page open nobody would read them: the rows are not fetched then (a
+        // page that opens later loads what was stored before it).
         while (PGnotify* notify = PQnotifies(connection.get())) {
             const QList<QByteArray> parts = QByteArray(notify->extra).split(' ');
             PQfreemem(notify);
-            if (parts.size() != 3)
+            if (parts.size() != 3 || !anyOpen())
                 continue;
             const ApiResult features
                 = featuresJson(connection.get(), columns, parts[0].toLongLong(), parts[1].toLongLong(), parts[2]);

@@ -53,6 +53,8 @@ public:
 private:
     void run();
     void broadcast(const QByteArray& message);
+    // Whether a page's stream is open (dropping those that closed).
+    bool anyOpen();
     void setDatabaseOk(bool ok);
     bool waitForNotifications(PGconn* connection, int milliseconds);
 
