@@ -6,6 +6,7 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <array>
 #include <utility>
 
 namespace listener
@@ -16,7 +17,24 @@ namespace
 
 // Serializes the schema's creation between listeners starting together.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7306254135010481153)";
-constexpr int kColumns = 23; // parameters per inserted row
+constexpr int kColumns = 23; // of an inserted row, each an array parameter
+constexpr const char* kInsertName = "zepta_insert_events";
+// Inserts the rows that are new and names them; it commits as a whole when
+// it returns. A row not named was stored before, by this or another
+// listener, and committed: a new statement sees it.
+constexpr const char* kInsertSql
+    = "INSERT INTO zepta.events (event_id, client_id, event_type_id, notes, gmt, geom, speed, heading, altitude, "
+      "fix_quality, satellites, hdop, locked, received_at, sender_address, crew, body_sha256, accuracy_m, "
+      "fix_age_s, samples, spread_m, track_id) "
+      "SELECT id, client, type, notes, gmt, ST_SetSRID(ST_MakePoint(lon, lat), 4326), speed, heading, altitude, "
+      "quality, satellites, hdop, locked, received, sender, crew, digest, accuracy, age, samples, spread, track "
+      "FROM unnest($1::uuid[], $2::text[], $3::integer[], $4::text[], $5::timestamptz[], $6::float8[], "
+      "$7::float8[], $8::float8[], $9::float8[], $10::float8[], $11::integer[], $12::integer[], $13::float8[], "
+      "$14::boolean[], $15::timestamptz[], $16::inet[], $17::text[], $18::bytea[], $19::float8[], $20::float8[], "
+      "$21::integer[], $22::float8[], $23::bigint[]) AS r(id, client, type, notes, gmt, lon, lat, speed, heading, "
+      "altitude, quality, satellites, hdop, locked, received, sender, crew, digest, accuracy, age, samples, "
+      "spread, track) "
+      "ON CONFLICT (event_id) DO NOTHING RETURNING event_id::text";
 constexpr auto kRetryPause = std::chrono::seconds(1); // between attempts to reach a lost database
 
 struct ResultClear {
@@ -63,6 +81,36 @@ QString execParams(PGconn* connection, const char* sql, const std::vector<QByteA
         connection, sql, static_cast<int>(pointers.size()), nullptr, pointers.data(), nullptr, nullptr, 0));
     return PQresultStatus(result.get()) == PGRES_COMMAND_OK ? QString() : pgError(connection);
 }
+
+// A column of a batch as a PostgreSQL array literal: every element quoted
+// (a backslash or a double quote escaped), a Null one as NULL.
+class ArrayParameter
+{
+public:
+    void add(const QByteArray& value)
+    {
+        mText += mText.isEmpty() ? '{' : ',';
+        if (value.isNull()) {
+            mText += "NULL";
+            return;
+        }
+        mText += '"';
+        for (const char c : value) {
+            if (c == '"' || c == '\\')
+                mText += '\\';
+            mText += c;
+        }
+        mText += '"';
+    }
+    const char* finish()
+    {
+        mText += '}';
+        return mText.constData();
+    }
+
+private:
+    QByteArray mText;
+};
 
 // Texts are never Null: an empty element is an empty text, as Zepta stores it.
 QByteArray text(const QString& value) { return value.isEmpty() ? QByteArray("") : value.toUtf8(); }
@@ -248,6 +296,7 @@ bool PgSink::connect(QString* error)
         return false;
     }
     mConnection = std::move(connection);
+    mPrepared = false;
     if (mReported)
         mLog(QStringLiteral("database connection restored"));
     mReported = false;
@@ -265,92 +314,82 @@ void PgSink::lost(const QString& error)
 
 bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<RowResult>* results, QString* error)
 {
-    QByteArray sql = "INSERT INTO zepta.events (event_id, client_id, event_type_id, notes, gmt, geom, speed, heading, "
-                     "altitude, fix_quality, satellites, hdop, locked, received_at, sender_address, crew, "
-                     "body_sha256, accuracy_m, fix_age_s, samples, spread_m, track_id) VALUES ";
-    std::vector<QByteArray> values;
-    values.reserve(rows.size() * kColumns);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto n = [&](int k) { return "$" + QByteArray::number(static_cast<int>(i) * kColumns + k); };
-        sql += (i ? ",(" : "(") + n(1) + "::uuid," + n(2) + "," + n(3) + "::integer," + n(4) + "," + n(5)
-            + "::timestamptz,ST_SetSRID(ST_MakePoint(" + n(6) + "::float8," + n(7) + "::float8),4326)," + n(8)
-            + "::float8," + n(9) + "::float8," + n(10) + "::float8," + n(11) + "::integer," + n(12) + "::integer,"
-            + n(13) + "::float8," + n(14) + "::boolean," + n(15) + "::timestamptz," + n(16) + "::inet," + n(17) + ","
-            + n(18) + "::bytea," + n(19) + "::float8," + n(20) + "::float8," + n(21) + "::integer," + n(22)
-            + "::float8," + n(23) + "::bigint)";
-        const Submission& row = *rows[i];
-        const Event& e = row.event;
-        values.push_back(e.eventId);
-        values.push_back(text(e.clientId));
-        values.push_back(integer(e.eventTypeId));
-        values.push_back(text(e.notes));
-        values.push_back(e.gmt ? e.gmt->toString(Qt::ISODateWithMs).toLatin1() : QByteArray());
-        values.push_back(real(e.longitude));
-        values.push_back(real(e.latitude));
-        values.push_back(real(e.speed));
-        values.push_back(real(e.heading));
-        values.push_back(real(e.altitude));
-        values.push_back(integer(e.fixQuality));
-        values.push_back(integer(e.satellites));
-        values.push_back(real(e.hdop));
-        values.push_back(e.locked ? QByteArray(*e.locked ? "true" : "false") : QByteArray());
-        values.push_back(row.record.received.toUTC().toString(Qt::ISODateWithMs).toLatin1());
-        values.push_back(row.sender.isEmpty() ? QByteArray() : row.sender);
-        values.push_back(row.crew.isEmpty() ? QByteArray() : row.crew);
-        values.push_back("\\x" + row.digest.toHex());
-        values.push_back(real(e.accuracy));
-        values.push_back(real(e.fixAge));
-        values.push_back(integer(e.samples));
-        values.push_back(real(e.spread));
-        values.push_back(e.trackId ? QByteArray::number(*e.trackId) : QByteArray());
+    // One array per column: the statement is the same for any batch, so it
+    // is parsed and planned once per connection.
+    std::array<ArrayParameter, kColumns> columns;
+    for (const Submission* row : rows) {
+        const Event& e = row->event;
+        const auto optionalText = [](const QByteArray& value) { return value.isEmpty() ? QByteArray() : value; };
+        columns[0].add(e.eventId);
+        columns[1].add(text(e.clientId));
+        columns[2].add(integer(e.eventTypeId));
+        columns[3].add(text(e.notes));
+        columns[4].add(e.gmt ? e.gmt->toString(Qt::ISODateWithMs).toLatin1() : QByteArray());
+        columns[5].add(real(e.longitude));
+        columns[6].add(real(e.latitude));
+        columns[7].add(real(e.speed));
+        columns[8].add(real(e.heading));
+        columns[9].add(real(e.altitude));
+        columns[10].add(integer(e.fixQuality));
+        columns[11].add(integer(e.satellites));
+        columns[12].add(real(e.hdop));
+        columns[13].add(e.locked ? QByteArray(*e.locked ? "true" : "false") : QByteArray());
+        columns[14].add(row->record.received.toUTC().toString(Qt::ISODateWithMs).toLatin1());
+        columns[15].add(optionalText(row->sender));
+        columns[16].add(optionalText(row->crew));
+        columns[17].add("\\x" + row->digest.toHex());
+        columns[18].add(real(e.accuracy));
+        columns[19].add(real(e.fixAge));
+        columns[20].add(integer(e.samples));
+        columns[21].add(real(e.spread));
+        columns[22].add(e.trackId ? QByteArray::number(*e.trackId) : QByteArray());
     }
-    // Which rows are new, and the digest of those stored before, in one
-    // statement: it commits as a whole when it returns. The outer SELECT
-    // sees the table as it was before this statement.
-    const QByteArray idsParameter = "$" + QByteArray::number(static_cast<int>(rows.size()) * kColumns + 1);
-    sql = "WITH fresh AS (" + sql
-        + " ON CONFLICT (event_id) DO NOTHING RETURNING event_id) "
-          "SELECT event_id::text, true, NULL FROM fresh UNION ALL "
-          "SELECT event_id::text, false, encode(body_sha256, 'hex') FROM zepta.events WHERE event_id = ANY("
-        + idsParameter + "::uuid[])";
-    QByteArray ids = "{";
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        ids += (i ? "," : "") + rows[i]->event.eventId;
-    values.push_back(ids + "}");
-    std::vector<const char*> pointers;
-    pointers.reserve(values.size());
-    for (const QByteArray& value : values)
-        pointers.push_back(value.isNull() ? nullptr : value.constData());
-    Result result(PQexecParams(mConnection.get(), sql.constData(), static_cast<int>(pointers.size()), nullptr,
-        pointers.data(), nullptr, nullptr, 0));
+    std::array<const char*, kColumns> pointers {};
+    for (int c = 0; c < kColumns; ++c)
+        pointers[c] = columns[c].finish();
+    if (!mPrepared) {
+        const Result prepared(PQprepare(mConnection.get(), kInsertName, kInsertSql, kColumns, nullptr));
+        if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) {
+            *error = statementError(mConnection.get(), prepared.get());
+            return false;
+        }
+        mPrepared = true;
+    }
+    Result result(PQexecPrepared(mConnection.get(), kInsertName, kColumns, pointers.data(), nullptr, nullptr, 0));
     if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
         *error = statementError(mConnection.get(), result.get());
         return false;
     }
-    QHash<QByteArray, RowResult> found;
-    const auto take = [&found](const PGresult* rows) {
-        for (int r = 0; r < PQntuples(rows); ++r)
-            found.insert(QByteArray(PQgetvalue(rows, r, 0)),
-                {PQgetvalue(rows, r, 1)[0] == 't', QByteArray::fromHex(PQgetvalue(rows, r, 2))});
-    };
-    take(result.get());
-    if (found.size() < static_cast<qsizetype>(rows.size())) {
-        // Another listener stored an id after this statement began: its row
-        // is visible to a new statement.
-        const char* parameter[] = {values.back().constData()};
-        result.reset(PQexecParams(mConnection.get(),
-            "SELECT event_id::text, false, encode(body_sha256, 'hex') FROM zepta.events WHERE event_id = "
-            "ANY($1::uuid[])",
-            1, nullptr, parameter, nullptr, nullptr, 0));
-        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-            *error = statementError(mConnection.get(), result.get());
-            return false;
-        }
-        take(result.get());
-    }
     results->assign(rows.size(), RowResult {});
+    QHash<QByteArray, std::size_t> rowOf;
     for (std::size_t i = 0; i < rows.size(); ++i)
-        (*results)[i] = found.value(rows[i]->event.eventId);
+        rowOf.insert(rows[i]->event.eventId, i);
+    for (int r = 0; r < PQntuples(result.get()); ++r) {
+        const auto fresh = rowOf.constFind(QByteArray(PQgetvalue(result.get(), r, 0)));
+        if (fresh != rowOf.cend()) {
+            (*results)[*fresh].inserted = true;
+            rowOf.erase(fresh);
+        }
+    }
+    if (rowOf.isEmpty())
+        return true;
+    // The digests of the repeats, planned for this many ids (an index scan).
+    ArrayParameter repeats;
+    for (auto it = rowOf.cbegin(); it != rowOf.cend(); ++it)
+        repeats.add(it.key());
+    const char* parameter[] = {repeats.finish()};
+    result.reset(PQexecParams(mConnection.get(),
+        "SELECT event_id::text, encode(body_sha256, 'hex') FROM zepta.events WHERE event_id = ANY($1::uuid[])", 1,
+        nullptr, parameter, nullptr, nullptr, 0));
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+        *error = statementError(mConnection.get(), result.get());
+        return false;
+    }
+    for (int r = 0; r < PQntuples(result.get()); ++r) {
+        const auto found = rowOf.constFind(QByteArray(PQgetvalue(result.get(), r, 0)));
+        if (found != rowOf.cend())
+            (*results)[*found].digest = QByteArray::fromHex(PQgetvalue(result.get(), r, 1));
+    }
     return true;
 }
 

@@ -88,6 +88,7 @@ private:
     const std::optional<Catalogue> mCatalogue;
     const std::function<void(const QString&)> mLog;
     Connection mConnection;
+    bool mPrepared = false; // the insert, on mConnection
     bool mReported = false; // the outage is logged once
     std::chrono::steady_clock::time_point mLastAttempt {};
     QString mLastError;

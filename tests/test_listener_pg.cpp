@@ -63,8 +63,8 @@ private slots:
             double latitude;
             int type;
             QByteArray typeName;
-        } posted[] = {
-            {QStringLiteral("it's \"quoted\"\r\n'); DROP TABLE zepta.events; --\t<&> é ✓"), 57.4125, 101, "Pothole"},
+        } posted[] = {{QStringLiteral("it's \"quoted\"\r\n'); DROP TABLE zepta.events; --\t<&> é ✓ {a,\\\"NULL\"}"),
+                          57.4125, 101, "Pothole"},
             {QString(), -33.8688197, 103, "Fallen Tree"}, {QStringLiteral("x"), 0.5, 999, "(null)"}}; // 999: unknown
         for (const auto& event : posted) {
             QByteArray id;
