@@ -46,6 +46,21 @@ async function api(path, params) {
 }
 
 // ---- map ----
+// Markers placed by left/top, not Leaflet's 3D transform: a 3D transform gives
+// each of thousands of markers a compositing layer of its own, and drawing
+// 2,000 crews' labels that way took the browser about half a second.
+L.Marker.include({
+  _setPos(pos) {
+    for (const element of [this._icon, this._shadow]) {
+      if (!element) continue;
+      element._leaflet_pos = pos;
+      element.style.left = pos.x + 'px';
+      element.style.top = pos.y + 'px';
+    }
+    this._zIndex = pos.y + this.options.zIndexOffset;
+    this._resetZIndex();
+  },
+});
 const map = L.map('map', { attributionControl: false, worldCopyJump: true, maxZoom: 19 });
 map.setView([20, 0], 2);
 const eventLayer = window.L.markerClusterGroup
@@ -257,8 +272,11 @@ function zoomTo(name) {
   if (crew) map.setView([crew.data.lat, crew.data.lon], Math.max(map.getZoom(), 15), { animate: false });
 }
 
-async function loadCrews() {
-  const answer = await api('/api/crews', { since: localMidnight().getTime() / 1000 });
+function fetchCrews() {
+  return api('/api/crews', { since: localMidnight().getTime() / 1000 });
+}
+
+function showCrews(answer) {
   const names = new Set();
   for (const data of answer.crews) {
     names.add(data.crew);
@@ -273,7 +291,21 @@ async function loadCrews() {
       state.crews.delete(name);
     }
   renderCrewList();
-  return answer.extent;
+}
+
+async function loadCrews() {
+  showCrews(await fetchCrews());
+}
+
+// The view the page opens on: today's events, else the crews' positions.
+function fitTo(answer) {
+  const extent = answer.extent;
+  if (extent) {
+    map.fitBounds([[extent[1], extent[0]], [extent[3], extent[2]]], { maxZoom: 16, animate: false, padding: [30, 30] });
+  } else {
+    const located = answer.crews.map(c => [c.lat, c.lon]);
+    if (located.length) map.fitBounds(L.latLngBounds(located).pad(0.2), { maxZoom: 14, animate: false });
+  }
 }
 
 async function loadTypes() {
@@ -303,8 +335,11 @@ async function reload(crewsToo = true) {
   try {
     await Promise.all([loadEventsAndTracks(), crewsToo ? loadCrews() : null]);
     showStatus('');
-    if (!document.documentElement.dataset.readyMs)
+    if (!document.documentElement.dataset.readyMs) {
+      // Drawn means painted: wait for the frame that shows it.
+      await new Promise(resolve => requestAnimationFrame(() => setTimeout(resolve)));
       document.documentElement.dataset.readyMs = String(Math.round(performance.now()));
+    }
     document.documentElement.dataset.state = 'ready';
   } catch (error) {
     if (String(error.message) === 'database unavailable') setTimeout(reload, 2000);
@@ -382,6 +417,9 @@ function openLive() {
 
 // ---- start ----
 async function start() {
+  // The crews' answer holds the view to open on: ask for it with the config.
+  const crewsAnswer = fetchCrews();
+  crewsAnswer.catch(() => {});
   try {
     state.config = await api('/api/config');
   } catch (error) {
@@ -409,22 +447,23 @@ async function start() {
     document.getElementById('filter-to').value = '';
     reload();
   });
-  let timer = null;
-  map.on('moveend', () => { clearTimeout(timer); timer = setTimeout(() => loadEventsAndTracks().catch(() => {}), 250); });
   // The filter lists no types until the next start if this fails.
   loadTypes().catch(() => {});
-  let crewsLoaded = false;
+  let loaded;
   try {
-    const extent = await loadCrews();
-    crewsLoaded = true;
-    if (extent) {
-      map.fitBounds([[extent[1], extent[0]], [extent[3], extent[2]]], { maxZoom: 16, animate: false, padding: [30, 30] });
-    } else {
-      const located = [...state.crews.values()].map(c => [c.data.lat, c.data.lon]);
-      if (located.length) map.fitBounds(L.latLngBounds(located).pad(0.2), { maxZoom: 14, animate: false });
-    }
-  } catch (error) { /* reload() below says why and tries again */ }
-  await reload(!crewsLoaded);
+    const answer = await crewsAnswer;
+    // Fitted while the map is still empty, and the view's events asked for
+    // before the crews are drawn, so the database works while the page draws.
+    fitTo(answer);
+    loaded = reload(false);
+    showCrews(answer);
+  } catch (error) {
+    loaded = reload(); // says why and tries again
+  }
+  // Only moves after the first view read the view again.
+  let timer = null;
+  map.on('moveend', () => { clearTimeout(timer); timer = setTimeout(() => loadEventsAndTracks().catch(() => {}), 250); });
+  await loaded;
   openLive();
   setInterval(() => { for (const name of state.crews.keys()) renderCrew(name); }, 30000);
   setInterval(() => loadCrews().catch(() => {}), 60000);
