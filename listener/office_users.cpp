@@ -125,6 +125,8 @@ CREATE TABLE IF NOT EXISTS zepta.office_sessions (
     last_seen timestamptz NOT NULL DEFAULT now()
 );
 CREATE INDEX IF NOT EXISTS events_received_idx ON zepta.events (received_at);
+-- The office's list of crews walks this from one crew to the next.
+CREATE INDEX IF NOT EXISTS events_crew_idx ON zepta.events ((coalesce(crew, client_id, '')), id);
 CREATE OR REPLACE FUNCTION zepta.notify_events() RETURNS trigger LANGUAGE plpgsql AS $$
 DECLARE
     range text;

@@ -108,7 +108,7 @@ class Office(unittest.TestCase):
         typed = json.loads(self.get('/api/events?type=102&' + window, cookie)[2])['features']
         self.assertEqual([f['properties']['crew_name'] for f in typed], ['east'])
         crews = json.loads(self.get('/api/crews?since=%d' % (day - 60), cookie)[2])['crews']
-        self.assertEqual([(c['crew'], c['today']) for c in crews if c['crew'] == 'east'], [('east', 3)])
+        self.assertEqual([(c['crew'], c['today'], c['lat']) for c in crews if c['crew'] == 'east'], [('east', 3, 10.02)])
 
         # A session posts no event when crews need keys.
         if self.keys['north']:
