@@ -1,6 +1,7 @@
 #include "listener/office_web.h"
 
 #include "listener/failure_limiter.h"
+#include "listener/http_gzip.h"
 #include "listener/live_feed.h"
 #include "listener/mbtiles.h"
 #include "listener/office_api.h"
@@ -30,6 +31,7 @@ const QByteArray kNoPg = "The office map and its API need the PostgreSQL sink (-
 struct StaticFile {
     QByteArray contentType;
     QByteArray body;
+    QByteArray gzipped;
 };
 
 QByteArray contentTypeOf(const QString& name)
@@ -210,7 +212,8 @@ struct OfficeWeb::Impl {
             return answer;
         }
         if (request.path == "/")
-            return {200, "text/html; charset=utf-8", files.value("/").body, {{"Cache-Control", "no-store"}}, {}};
+            return {200, "text/html; charset=utf-8", files.value("/").body, {{"Cache-Control", "no-store"}}, {},
+                files.value("/").gzipped};
         if (request.path.startsWith("/icons/"))
             return icon(request.path);
         if (request.path.startsWith("/tiles/"))
@@ -329,7 +332,7 @@ bool OfficeWeb::start(QString* error)
         const QByteArray path = base == "index.html" ? QByteArray("/")
             : base == "login.html"                   ? QByteArray("/login")
                                                      : "/static/" + base;
-        d.files.insert(path, {contentTypeOf(QLatin1String(name)), file.readAll()});
+        d.files.insert(path, {contentTypeOf(QLatin1String(name)), file.readAll(), {}});
     }
     // Leaflet (libjs-leaflet) and, if installed, its marker clustering
     // (libjs-leaflet.markercluster), read from the package's files.
@@ -341,7 +344,7 @@ bool OfficeWeb::start(QString* error)
              QStringLiteral("images/marker-icon-2x.png"), QStringLiteral("images/marker-shadow.png")}) {
         QFile file(leaflet.filePath(name));
         if (file.open(QIODevice::ReadOnly))
-            d.files.insert("/leaflet/" + name.toLatin1(), {contentTypeOf(name), file.readAll()});
+            d.files.insert("/leaflet/" + name.toLatin1(), {contentTypeOf(name), file.readAll(), {}});
     }
     d.clusterScript = d.files.contains("/leaflet/leaflet.markercluster.js");
     const bool haveLeaflet = d.files.contains("/leaflet/leaflet.js");
@@ -355,6 +358,9 @@ bool OfficeWeb::start(QString* error)
                           "<link rel=\"stylesheet\" href=\"/leaflet/MarkerCluster.Default.css\">\n"
                           "<script src=\"/leaflet/leaflet.markercluster.js\"></script>"
                         : "");
+    for (StaticFile& file : d.files)
+        if (compressible(file.contentType))
+            file.gzipped = gzip(file.body, 9);
 
     QJsonObject config {
         {QStringLiteral("clusterAbove"), o.clusterAbove}, {QStringLiteral("markerCluster"), d.clusterScript}};
@@ -409,10 +415,11 @@ void OfficeWeb::serve(MHD_Connection*, WebRequest request, std::function<void(We
         const auto found = d->files.constFind(path);
         if (found == d->files.cend())
             return finish(text(404, "No such file."));
-        return finish({200, found->contentType, found->body, {{"Cache-Control", "public, max-age=3600"}}, {}});
+        return finish(
+            {200, found->contentType, found->body, {{"Cache-Control", "public, max-age=3600"}}, {}, found->gzipped});
     }
     if (read && path == "/favicon.ico")
-        return finish({204, "image/x-icon", QByteArray(), {}, {}});
+        return finish({204, "image/x-icon", QByteArray(), {}, {}, {}});
     if (read && path == "/login")
         return finish(d->loginAnswer(200, QString()));
     if (post && path == "/login") {
@@ -449,6 +456,17 @@ int OfficeWeb::queue(MHD_Connection* connection, WebAnswer& answer)
             return queue(connection, answer);
         }
     } else {
+        // Text of a kilobyte or more goes gzipped where the browser takes it.
+        if (answer.body.size() >= 1024 && compressible(answer.contentType)) {
+            answer.headers.push_back({"Vary", "Accept-Encoding"});
+            if (acceptsGzip(MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Accept-Encoding"))) {
+                const QByteArray packed = answer.gzipped.isEmpty() ? gzip(answer.body, 1) : answer.gzipped;
+                if (!packed.isEmpty()) {
+                    answer.body = packed;
+                    answer.headers.push_back({"Content-Encoding", "gzip"});
+                }
+            }
+        }
         response = MHD_create_response_from_buffer(
             static_cast<size_t>(answer.body.size()), const_cast<char*>(answer.body.constData()), MHD_RESPMEM_MUST_COPY);
         if (!response)

@@ -64,6 +64,7 @@ struct WebAnswer {
     QList<QPair<QByteArray, QByteArray>> headers;
     // A streamed answer (the live feed) is made on the connection by this.
     std::function<MHD_Response*(MHD_Connection*)> stream;
+    QByteArray gzipped; // the body gzipped ahead, for files sent often
 };
 
 class OfficeWeb

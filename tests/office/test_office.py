@@ -4,6 +4,7 @@ Debian's headless Chromium: the API's guards without a browser, then one walk
 through the page as an office user sees it."""
 
 import argparse
+import gzip
 import http.client
 import json
 import os
@@ -109,6 +110,19 @@ class Office(unittest.TestCase):
         self.assertEqual([f['properties']['crew_name'] for f in typed], ['east'])
         crews = json.loads(self.get('/api/crews?since=%d' % (day - 60), cookie)[2])['crews']
         self.assertEqual([(c['crew'], c['today'], c['lat']) for c in crews if c['crew'] == 'east'], [('east', 3, 10.02)])
+        # Gzipped where asked for (the page's JSON and files), plain otherwise.
+        events = '/api/events?' + window
+        for path, accept, gzipped in ((events, 'gzip, deflate', True), ('/static/office.js', 'br;q=1, gzip', True),
+                                      (events, 'gzip;q=0, deflate', False), ('/static/office.js', '', False)):
+            connection = http.client.HTTPConnection('127.0.0.1', self.listener.port, timeout=10)
+            connection.request('GET', path, headers={'Cookie': cookie, 'Accept-Encoding': accept})
+            answer = connection.getresponse()
+            body = answer.read()
+            connection.close()
+            self.assertEqual((answer.getheader('Content-Encoding') == 'gzip', answer.getheader('Vary')),
+                             (gzipped, 'Accept-Encoding'), (path, accept))
+            text = (gzip.decompress(body) if gzipped else body).decode()
+            self.assertTrue('"features"' in text or 'L.Marker' in text, (path, accept))
 
         # A session posts no event when crews need keys.
         if self.keys['north']:
