@@ -1,6 +1,7 @@
 #include "listener/auth.h"
 
-#include <QCryptographicHash>
+#include "listener/listener_core.h"
+
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -27,7 +28,7 @@ QByteArray newKey()
     return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
 }
 
-QByteArray keyHash(const QByteArray& key) { return QCryptographicHash::hash(key, QCryptographicHash::Sha256); }
+QByteArray keyHash(const QByteArray& key) { return sha256(key); }
 
 bool constantTimeEquals(const QByteArray& a, const QByteArray& b)
 {

@@ -114,10 +114,10 @@ struct HttpServer::Impl {
     void logAnswer(const Exchange* exchange, int status)
     {
         const auto field = [](const QByteArray& value) { return value.isEmpty() ? QByteArray("-") : value; };
-        log(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ')
-            + QString::fromLatin1(field(exchange->conn ? exchange->conn->address : QByteArray()) + ' '
-                + cleanPath(exchange->method.constData()) + ' ' + logged(exchange->path) + ' '
-                + QByteArray::number(status) + ' ' + field(exchange->eventId) + ' ' + field(exchange->crew)));
+        log(QString::fromLatin1(isoUtc(QDateTime::currentDateTimeUtc()) + ' '
+            + field(exchange->conn ? exchange->conn->address : QByteArray()) + ' '
+            + cleanPath(exchange->method.constData()) + ' ' + logged(exchange->path) + ' ' + QByteArray::number(status)
+            + ' ' + field(exchange->eventId) + ' ' + field(exchange->crew)));
     }
 
     MHD_Result begin(MHD_Connection* connection, Exchange* exchange)

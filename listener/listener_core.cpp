@@ -1,13 +1,18 @@
 #include "listener/listener_core.h"
 
-#include <QCryptographicHash>
-#include <QHash>
-#include <QStringList>
 #include <QUuid>
-#include <QXmlStreamReader>
+#include <expat.h>
+#include <nettle/sha2.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
 
 namespace listener
 {
@@ -16,12 +21,12 @@ namespace
 {
 
 // The elements read, by their path below the root.
-const QString kEvent = QStringLiteral("GeocodedEvent");
+constexpr const char* kEvent = "GeocodedEvent";
 // The event document nests four deep (Zepta/GeocodedEvent/GpsReading/
 // Latitude); twice that leaves room for a group added later. Anything deeper
 // is refused at once, so the work per element stays bounded however deep a
 // hostile document goes.
-constexpr qsizetype kMaxDepth = 8;
+constexpr int kMaxDepth = 8;
 
 // Qt's reader checks each attribute against the element's earlier ones, so
 // one tag with tens of thousands of them costs seconds. The event document
@@ -67,9 +72,37 @@ bool tooManyAttributes(const QByteArray& body)
     return false;
 }
 
-std::optional<double> number(const QString& text, bool* bad)
+// Whether a text is a plain decimal, "-6.0003000": then the standard
+// library reads it, several times faster than Qt and to the same double (both
+// round correctly). Anything else goes to Qt.
+bool isPlainDecimal(const std::string& text)
 {
-    const QString trimmed = text.trimmed();
+    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+    const auto digits = [&text, &i] {
+        const std::size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        return i > start;
+    };
+    if (!digits())
+        return false;
+    if (i == text.size())
+        return true;
+    if (text[i] != '.')
+        return false;
+    ++i;
+    return digits() && i == text.size();
+}
+
+std::optional<double> number(const std::string& text, bool* bad)
+{
+    if (isPlainDecimal(text)) {
+        double value = 0.0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error == std::errc() && end == text.data() + text.size() && std::isfinite(value))
+            return value;
+    }
+    const QString trimmed = QString::fromStdString(text).trimmed();
     if (trimmed.isEmpty())
         return std::nullopt;
     bool ok = false;
@@ -101,9 +134,146 @@ std::optional<Event> refuse(QString* reason, const QString& text)
     return std::nullopt;
 }
 
+// What the reader keeps while expat walks the document: the path of the
+// open elements below the root ("GeocodedEvent/GpsReading"), the text of
+// the element being read, and the text of every element that has ended,
+// by its path. Each step costs the length of one path at most, so the whole
+// walk stays linear in the body.
+struct Walk {
+    XML_Parser parser = nullptr;
+    int depth = 0; // elements open, the root included
+    std::string path;
+    std::vector<std::size_t> pathLengths; // of `path` before each open element
+    std::string text;
+    std::unordered_map<std::string, std::string> leaves;
+    int events = 0;
+    QString refusal;
+
+    // Expat may still call a handler or two after it was told to stop.
+    bool stopped() const { return !refusal.isEmpty(); }
+    void refuse(const QString& why)
+    {
+        if (refusal.isEmpty())
+            refusal = why;
+        XML_StopParser(parser, XML_FALSE);
+    }
+};
+
+// Names come as "namespace\x01local" or as "local": like Qt's reader, only
+// the local name counts.
+constexpr char kNamespaceSeparator = '\x01';
+const char* localName(const char* name)
+{
+    const char* separator = std::strrchr(name, kNamespaceSeparator);
+    return separator ? separator + 1 : name;
+}
+
+void XMLCALL startElement(void* data, const XML_Char* qualified, const XML_Char** /*attributes*/)
+{
+    auto* walk = static_cast<Walk*>(data);
+    if (walk->stopped())
+        return;
+    const char* name = localName(qualified);
+    if (walk->depth == 0 && std::strcmp(name, "Zepta") != 0)
+        return walk->refuse(
+            QStringLiteral("The root element is \"%1\", not \"Zepta\".").arg(QString::fromUtf8(name).left(64)));
+    if (walk->depth == kMaxDepth)
+        return walk->refuse(QStringLiteral("The document nests elements deeper than %1 levels.").arg(kMaxDepth));
+    if (walk->depth == 1 && std::strcmp(name, kEvent) == 0 && ++walk->events > 1)
+        return walk->refuse(QStringLiteral("The document holds more than one GeocodedEvent."));
+    walk->pathLengths.push_back(walk->path.size());
+    if (walk->depth > 0) {
+        if (walk->depth > 1)
+            walk->path += '/';
+        walk->path += name;
+    }
+    ++walk->depth;
+    walk->text.clear();
+}
+
+void XMLCALL endElement(void* data, const XML_Char* /*name*/)
+{
+    auto* walk = static_cast<Walk*>(data);
+    if (walk->stopped())
+        return;
+    if (!walk->leaves.emplace(walk->path, walk->text).second)
+        return walk->refuse(QStringLiteral("The element %1 appears twice.").arg(QString::fromUtf8(walk->path.c_str())));
+    walk->text.clear();
+    walk->path.resize(walk->pathLengths.back());
+    walk->pathLengths.pop_back();
+    --walk->depth;
+}
+
+void XMLCALL characters(void* data, const XML_Char* text, int length)
+{
+    auto* walk = static_cast<Walk*>(data);
+    if (!walk->stopped())
+        walk->text.append(text, static_cast<std::size_t>(length));
+}
+
+// Stops at the DOCTYPE: entity declarations are never read, let alone
+// expanded or fetched.
+void XMLCALL doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int)
+{
+    static_cast<Walk*>(data)->refuse(QStringLiteral("A DOCTYPE is not accepted."));
+}
+
+// XML 1.0 only, as Zepta writes it.
+void XMLCALL declaration(void* data, const XML_Char* version, const XML_Char*, int)
+{
+    if (version && std::strcmp(version, "1.0") != 0)
+        static_cast<Walk*>(data)->refuse(QStringLiteral("The document is not XML 1.0."));
+}
+
+struct ParserFree {
+    void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
+};
+
 } // namespace
 
-QByteArray bodyDigest(const QByteArray& body) { return QCryptographicHash::hash(body, QCryptographicHash::Sha256); }
+QByteArray sha256(QByteArrayView data)
+{
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, static_cast<size_t>(data.size()), reinterpret_cast<const std::uint8_t*>(data.data()));
+    QByteArray digest(SHA256_DIGEST_SIZE, Qt::Uninitialized);
+    sha256_digest(&context, SHA256_DIGEST_SIZE, reinterpret_cast<std::uint8_t*>(digest.data()));
+    return digest;
+}
+
+QByteArray bodyDigest(const QByteArray& body) { return sha256(body); }
+
+QByteArray isoUtc(const QDateTime& time)
+{
+    // Days to a civil date in the proleptic Gregorian calendar (H. Hinnant's
+    // algorithm); years outside 1-9999 are left to Qt.
+    const qint64 ms = time.toMSecsSinceEpoch();
+    const qint64 days = (ms >= 0 ? ms : ms - 86399999) / 86400000;
+    const qint64 inDay = ms - days * 86400000;
+    const qint64 z = days + 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const qint64 dayOfEra = z - era * 146097;
+    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 mp = (5 * dayOfYear + 2) / 153;
+    const qint64 day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    const qint64 month = mp < 10 ? mp + 3 : mp - 9;
+    const qint64 year = yearOfEra + era * 400 + (month <= 2);
+    if (!time.isValid() || year < 1 || year > 9999)
+        return time.toUTC().toString(Qt::ISODateWithMs).toLatin1();
+    QByteArray text(24, Qt::Uninitialized);
+    char* p = text.data();
+    const auto digits = [&p](qint64 value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10)
+            p[i] = static_cast<char>('0' + value % 10);
+        p += width;
+    };
+    const auto put = [&p](char c) { *p++ = c; };
+    digits(year, 4), put('-'), digits(month, 2), put('-'), digits(day, 2), put('T');
+    digits(inDay / 3600000, 2), put(':'), digits(inDay / 60000 % 60, 2), put(':'), digits(inDay / 1000 % 60, 2);
+    put('.'), digits(inDay % 1000, 3), put('Z');
+    return text;
+}
 
 QByteArray canonicalEventId(const QByteArray& text)
 {
@@ -118,65 +288,46 @@ std::optional<Event> parseEvent(const QByteArray& body, QString* reason)
 {
     if (tooManyAttributes(body))
         return refuse(reason, QStringLiteral("An element has more than %1 attributes.").arg(kMaxAttributes));
-    QXmlStreamReader xml(body);
-    QHash<QString, QString> leaves; // "GeocodedEvent/GpsReading/Latitude" -> text
-    QStringList path;
-    QString text;
-    int events = 0;
-    while (!xml.atEnd()) {
-        switch (xml.readNext()) {
-        case QXmlStreamReader::DTD:
-            // Stop here: entity declarations are never read, let alone expanded.
-            return refuse(reason, QStringLiteral("A DOCTYPE is not accepted."));
-        case QXmlStreamReader::EntityReference:
-            return refuse(reason, QStringLiteral("Entity references other than the predefined ones are not accepted."));
-        case QXmlStreamReader::StartElement:
-            if (path.isEmpty() && xml.name() != QLatin1String("Zepta"))
-                return refuse(
-                    reason, QStringLiteral("The root element is \"%1\", not \"Zepta\".").arg(xml.name().left(64)));
-            if (path.size() == kMaxDepth)
-                return refuse(
-                    reason, QStringLiteral("The document nests elements deeper than %1 levels.").arg(kMaxDepth));
-            if (path.size() == 1 && xml.name() == kEvent && ++events > 1)
-                return refuse(reason, QStringLiteral("The document holds more than one GeocodedEvent."));
-            path.append(xml.name().toString());
-            text.clear();
-            break;
-        case QXmlStreamReader::Characters:
-            text += xml.text();
-            break;
-        case QXmlStreamReader::EndElement: {
-            const QString key = path.mid(1).join(QLatin1Char('/'));
-            if (leaves.contains(key))
-                return refuse(reason, QStringLiteral("The element %1 appears twice.").arg(key));
-            leaves.insert(key, text);
-            text.clear();
-            path.removeLast();
-            break;
-        }
-        default:
-            break;
-        }
-    }
-    if (xml.hasError())
+    const std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserFree> parser(
+        XML_ParserCreateNS(nullptr, kNamespaceSeparator));
+    if (!parser)
+        return refuse(reason, QStringLiteral("Out of memory."));
+    Walk walk;
+    walk.parser = parser.get();
+    XML_SetUserData(parser.get(), &walk);
+    XML_SetElementHandler(parser.get(), startElement, endElement);
+    XML_SetCharacterDataHandler(parser.get(), characters);
+    XML_SetStartDoctypeDeclHandler(parser.get(), doctype);
+    XML_SetXmlDeclHandler(parser.get(), declaration);
+    if (XML_Parse(parser.get(), body.constData(), static_cast<int>(body.size()), XML_TRUE) != XML_STATUS_OK) {
+        if (!walk.refusal.isEmpty())
+            return refuse(reason, walk.refusal);
         return refuse(reason,
             QStringLiteral("The body is not a well-formed XML document (line %1, column %2): %3")
-                .arg(xml.lineNumber())
-                .arg(xml.columnNumber())
-                .arg(xml.errorString()));
-    if (events == 0)
+                .arg(XML_GetCurrentLineNumber(parser.get()))
+                .arg(XML_GetCurrentColumnNumber(parser.get()) + 1)
+                .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser.get())))));
+    }
+    if (walk.events == 0)
         return refuse(reason, QStringLiteral("The document holds no GeocodedEvent."));
 
-    const auto leaf
-        = [&leaves](const char* name) { return leaves.value(kEvent + QLatin1Char('/') + QLatin1String(name)); };
+    std::string key = std::string(kEvent) + '/';
+    static const std::string kNone;
+    const auto raw = [&walk, &key](const char* name) -> const std::string& {
+        key.resize(std::strlen(kEvent) + 1);
+        key += name;
+        const auto found = walk.leaves.find(key);
+        return found == walk.leaves.end() ? kNone : found->second;
+    };
+    const auto leaf = [&raw](const char* name) { return QString::fromStdString(raw(name)); };
     Event event;
     event.eventId = canonicalEventId(leaf("EventId").toLatin1());
     if (event.eventId.isEmpty())
         return refuse(reason, QStringLiteral("The event has no EventId that is a UUID."));
 
     bool bad = false;
-    const std::optional<double> latitude = number(leaf("GpsReading/Latitude"), &bad);
-    const std::optional<double> longitude = number(leaf("GpsReading/Longitude"), &bad);
+    const std::optional<double> latitude = number(raw("GpsReading/Latitude"), &bad);
+    const std::optional<double> longitude = number(raw("GpsReading/Longitude"), &bad);
     if (!latitude || !longitude || std::abs(*latitude) > 90.0 || std::abs(*longitude) > 180.0)
         return refuse(reason, QStringLiteral("The event has no Latitude and Longitude in decimal degrees."));
     event.latitude = *latitude;
@@ -185,16 +336,16 @@ std::optional<Event> parseEvent(const QByteArray& body, QString* reason)
     event.clientId = leaf("ClientId");
     event.notes = leaf("Notes");
     event.eventTypeId = whole(leaf("EventTypeId"), &bad);
-    event.speed = number(leaf("GpsReading/Speed"), &bad);
-    event.heading = number(leaf("GpsReading/Heading"), &bad);
-    event.altitude = number(leaf("GpsReading/Altitude"), &bad);
+    event.speed = number(raw("GpsReading/Speed"), &bad);
+    event.heading = number(raw("GpsReading/Heading"), &bad);
+    event.altitude = number(raw("GpsReading/Altitude"), &bad);
     event.fixQuality = whole(leaf("GpsReading/FixQuality"), &bad);
     event.satellites = whole(leaf("GpsReading/Satellites"), &bad);
-    event.hdop = number(leaf("GpsReading/Hdop"), &bad);
-    event.accuracy = number(leaf("GpsReading/Accuracy"), &bad);
-    event.fixAge = number(leaf("GpsReading/FixAge"), &bad);
+    event.hdop = number(raw("GpsReading/Hdop"), &bad);
+    event.accuracy = number(raw("GpsReading/Accuracy"), &bad);
+    event.fixAge = number(raw("GpsReading/FixAge"), &bad);
     event.samples = whole(leaf("GpsReading/Samples"), &bad);
-    event.spread = number(leaf("GpsReading/Spread"), &bad);
+    event.spread = number(raw("GpsReading/Spread"), &bad);
     if (const QString track = leaf("TrackId").trimmed(); !track.isEmpty()) {
         bool ok = false;
         event.trackId = track.toLongLong(&ok);
@@ -222,9 +373,8 @@ std::optional<Event> parseEvent(const QByteArray& body, QString* reason)
 
 QByteArray formatRecord(const Record& record)
 {
-    return record.received.toUTC().toString(Qt::ISODateWithMs).toLatin1() + ' ' + record.path + ' '
-        + QByteArray::number(record.body.size()) + ' ' + record.eventId
-        + (record.crew.isEmpty() ? QByteArray() : ' ' + record.crew) + '\n' + record.body + '\n';
+    return isoUtc(record.received) + ' ' + record.path + ' ' + QByteArray::number(record.body.size()) + ' '
+        + record.eventId + (record.crew.isEmpty() ? QByteArray() : ' ' + record.crew) + '\n' + record.body + '\n';
 }
 
 QList<Record> parseRecords(const QByteArray& data, bool* complete, qsizetype* end)

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <charconv>
 #include <utility>
 
 namespace listener
@@ -95,12 +96,14 @@ public:
             return;
         }
         mText += '"';
-        for (const char c : value) {
-            if (c == '"' || c == '\\')
-                mText += '\\';
-            mText += c;
+        qsizetype from = 0;
+        for (qsizetype i = 0; i < value.size(); ++i) {
+            if (value[i] == '"' || value[i] == '\\') {
+                mText.append(value.constData() + from, i - from).append('\\');
+                from = i;
+            }
         }
-        mText += '"';
+        mText.append(value.constData() + from, value.size() - from).append('"');
     }
     const char* finish()
     {
@@ -114,7 +117,15 @@ private:
 
 // Texts are never Null: an empty element is an empty text, as Zepta stores it.
 QByteArray text(const QString& value) { return value.isEmpty() ? QByteArray("") : value.toUtf8(); }
-QByteArray real(std::optional<double> value) { return value ? QByteArray::number(*value, 'g', 17) : QByteArray(); }
+// The shortest text that reads back as the same double.
+QByteArray real(std::optional<double> value)
+{
+    if (!value)
+        return {};
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, *value);
+    return QByteArray(text, written.ptr - text);
+}
 QByteArray integer(std::optional<int> value) { return value ? QByteArray::number(*value) : QByteArray(); }
 
 } // namespace
@@ -324,7 +335,7 @@ bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<RowResult>
         columns[1].add(text(e.clientId));
         columns[2].add(integer(e.eventTypeId));
         columns[3].add(text(e.notes));
-        columns[4].add(e.gmt ? e.gmt->toString(Qt::ISODateWithMs).toLatin1() : QByteArray());
+        columns[4].add(e.gmt ? isoUtc(*e.gmt) : QByteArray());
         columns[5].add(real(e.longitude));
         columns[6].add(real(e.latitude));
         columns[7].add(real(e.speed));
@@ -334,7 +345,7 @@ bool PgSink::insert(const std::vector<Submission*>& rows, std::vector<RowResult>
         columns[11].add(integer(e.satellites));
         columns[12].add(real(e.hdop));
         columns[13].add(e.locked ? QByteArray(*e.locked ? "true" : "false") : QByteArray());
-        columns[14].add(row->record.received.toUTC().toString(Qt::ISODateWithMs).toLatin1());
+        columns[14].add(isoUtc(row->record.received));
         columns[15].add(optionalText(row->sender));
         columns[16].add(optionalText(row->crew));
         columns[17].add("\\x" + row->digest.toHex());

@@ -64,6 +64,16 @@ private slots:
         }
     }
 
+    // Times are written as Qt writes them, without Qt's cost: across the
+    // epoch, a leap day, the last millisecond of a day and of a year.
+    void writesTimesAsQtDoes()
+    {
+        for (const qint64 ms : {0LL, -1LL, -86400000LL, 951782400000LL, 951868799999LL, 1767225599999LL,
+                 1765006215123LL, -2208988800000LL, 253402300799999LL})
+            QCOMPARE(listener::isoUtc(QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC)),
+                QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs).toLatin1());
+    }
+
     // Each request is sent twice, on connections of their own: a document
     // is stored once and its repeat answered 200 too; any other answer
     // stores nothing.
@@ -81,6 +91,7 @@ private slots:
         QTest::newRow("key disagrees") << postRequest(eventDocument(), {{"Idempotency-Key", id}}) << 400;
         QTest::newRow("not well-formed") << post("</Notes>", "") << 400;
         QTest::newRow("other root") << post("Zepta>", "Other>") << 400;
+        QTest::newRow("XML 1.1") << post("version=\"1.0\"", "version=\"1.1\"") << 400;
         QTest::newRow("id not a UUID") << post("<EventId>", "<EventId>x") << 400;
         QTest::newRow("no coordinates") << post("<Latitude>57.4125000</Latitude>", "") << 400;
         QTest::newRow("nested too deep") << postRequest(nested(400)) << 400;
