@@ -322,7 +322,8 @@ bool OfficeWeb::start(QString* error)
         + "; connect-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'";
 
     // Our own files, built into the program.
-    for (const char* name : {"office-text.js", "office.js", "office.css", "login.css", "index.html", "login.html"}) {
+    for (const char* name :
+        {"office-text.js", "office-layers.js", "office.js", "office.css", "login.css", "index.html", "login.html"}) {
         QFile file(QStringLiteral(":/office/") + QLatin1String(name));
         if (!file.open(QIODevice::ReadOnly)) {
             *error = QStringLiteral("the office page's %1 is missing from the program").arg(QLatin1String(name));

@@ -46,21 +46,6 @@ async function api(path, params) {
 }
 
 // ---- map ----
-// Markers placed by left/top, not Leaflet's 3D transform: a 3D transform gives
-// each of thousands of markers a compositing layer of its own, and drawing
-// 2,000 crews' labels that way took the browser about half a second.
-L.Marker.include({
-  _setPos(pos) {
-    for (const element of [this._icon, this._shadow]) {
-      if (!element) continue;
-      element._leaflet_pos = pos;
-      element.style.left = pos.x + 'px';
-      element.style.top = pos.y + 'px';
-    }
-    this._zIndex = pos.y + this.options.zIndexOffset;
-    this._resetZIndex();
-  },
-});
 const map = L.map('map', { attributionControl: false, worldCopyJump: true, maxZoom: 19 });
 map.setView([20, 0], 2);
 const eventLayer = window.L.markerClusterGroup
@@ -69,7 +54,7 @@ const eventLayer = window.L.markerClusterGroup
   : L.layerGroup();
 const serverClusters = L.layerGroup();
 const trackLayer = L.layerGroup();
-const crewLayer = L.layerGroup();
+const crewLayer = new CrewLabels(name => zoomTo(name));
 const graticule = L.layerGroup();
 trackLayer.addTo(map);
 eventLayer.addTo(map);
@@ -219,26 +204,10 @@ function renderCrew(name) {
   const crew = state.crews.get(name);
   const d = crew.data;
   const stale = minutesAgo(d.last_seen) >= STALE_MINUTES;
-  if (!crew.marker) {
-    const box = el('div');
-    box.appendChild(el('span', 'name', name));
-    box.appendChild(el('span', 'seen'));
-    crew.label = box;
-    crew.marker = L.marker([d.lat, d.lon], {
-      icon: L.divIcon({ html: box, className: 'crew-marker', iconSize: null, iconAnchor: [-8, 10] }),
-      zIndexOffset: 1000, title: name,
-    });
-    crew.marker.on('click', () => zoomTo(name));
-    crewLayer.addLayer(crew.marker);
-  } else {
-    crew.marker.setLatLng([d.lat, d.lon]);
-  }
-  const element = crew.marker.getElement();
-  crew.label.lastChild.textContent = seenText(d.last_seen);
-  if (element) {
-    element.classList.toggle('stale', stale);
-    element.dataset.event = d.event_id || '';
-  }
+  const element = crewLayer.show(name, d.lat, d.lon);
+  element.lastChild.textContent = seenText(d.last_seen);
+  element.classList.toggle('stale', stale);
+  element.dataset.event = d.event_id || '';
   if (!crew.item) {
     crew.item = el('li');
     crew.item.appendChild(el('span', 'name', name));
@@ -287,7 +256,7 @@ function showCrews(answer) {
   }
   for (const [name, crew] of state.crews)
     if (!names.has(name)) {
-      crewLayer.removeLayer(crew.marker);
+      crewLayer.remove(name);
       state.crews.delete(name);
     }
   renderCrewList();
