@@ -63,10 +63,10 @@ class TestNetSources : public QObject
         return entry.open(QIODevice::WriteOnly | QIODevice::Truncate) && entry.write(text.toUtf8()) > 0;
     }
     // `nomrel serve` of the log, and the address it serves on.
-    std::unique_ptr<ToolProcess> serve(QString* address)
+    std::unique_ptr<ToolProcess> serve(QString* address, const QStringList& what = {kLog})
     {
         auto tool = std::make_unique<ToolProcess>(
-            QStringLiteral(NOMREL_TOOL), QStringList {"serve", "--port", "0", "--rate", "50", kLog});
+            QStringLiteral(NOMREL_TOOL), QStringList {"serve", "--port", "0", "--rate", "50"} + what);
         const QString said = tool->firstLine(); // "nomrel: NMEA on tcp://127.0.0.1:PORT"
         *address = said.mid(said.indexOf(QLatin1String("tcp://")));
         return address->startsWith(QLatin1String("tcp://127.0.0.1:")) ? std::move(tool) : nullptr;
@@ -108,6 +108,20 @@ private slots:
         mReceiver->checkTimeouts();
         QTRY_COMPARE_WITH_TIMEOUT(mReadings.size(), 50, kPatience);
         QCOMPARE(mNoData->count(), 1);
+    }
+
+    // The generated walk begins where it is asked to, on either side of the equator and of Greenwich.
+    void generatedWalkBeginsAtItsOrigin()
+    {
+        QString address;
+        auto server = serve(&address, {"--from", "-33.9249,18.4241"});
+        QVERIFY(server);
+        QVERIFY(writeEntry(address));
+        mReceiver->Start();
+        QTRY_VERIFY_WITH_TIMEOUT(mReadings.size() >= 2, kPatience);
+        QVERIFY2(std::fabs(mReadings[0].latitude + 33.9249) < 1e-3, qPrintable(QString::number(mReadings[0].latitude)));
+        QVERIFY2(
+            std::fabs(mReadings[0].longitude - 18.4241) < 1e-3, qPrintable(QString::number(mReadings[0].longitude)));
     }
 
     void gpsdGivesTheLogsFixes()

@@ -259,13 +259,13 @@ std::string walkCycle(long cycle, double rate, std::time_t start, bool fix, cons
     std::snprintf(date, sizeof date, "%02d%02d%02d", utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100);
 
     // A walk at 1.4 m/s whose course swings slowly about north-east, starting
-    // near 57.4125 N, 6.1960 W. The track is summed in closed form so any
+    // at the given point (by default near 57.4125 N, 6.1960 W). The track is summed in closed form so any
     // cycle can be made on its own.
     constexpr double kSpeed = 1.4; // m/s
     constexpr double kMetresPerDegree = 111320.0;
     constexpr double kPi = 3.14159265358979323846;
-    const double startLatitude = 57.4125;
-    const double startLongitude = -6.1960;
+    const double startLatitude = quality.fromLatitude;
+    const double startLongitude = quality.fromLongitude;
     const double swing = 0.01; // radians of course per second of walk
     const double course0 = 45.0 * kPi / 180.0;
     const double amplitude = 30.0 * kPi / 180.0;
@@ -348,6 +348,8 @@ int simulate(const FeedOptions& options)
             WalkQuality quality;
             quality.hdop = options.hdop;
             quality.gstSd = options.gstSd;
+            quality.fromLatitude = options.fromLatitude;
+            quality.fromLongitude = options.fromLongitude;
             // Outliers spread evenly: cycle n is one when the share's count steps up at n.
             const double share = options.outlierPercent / 100.0;
             quality.outlier

@@ -26,6 +26,8 @@ struct FeedOptions {
     double hdop = 0.9; // simulate: the HDOP sent
     std::optional<double> gstSd; // simulate: send GST with this latitude and longitude deviation (metres)
     double outlierPercent = 0.0; // simulate: this share of cycles is 80 m off with HDOP 25
+    double fromLatitude = 57.4125; // simulate and serve: where the generated walk begins
+    double fromLongitude = -6.1960;
 };
 
 // Both run until SIGINT, SIGTERM or SIGHUP and remove the link on the way out.
@@ -87,6 +89,8 @@ struct WalkQuality {
     double hdop = 0.9;
     std::optional<double> gstSd; // a GST sentence with this deviation, in metres
     bool outlier = false; // 80 m east of the walk, HDOP 25
+    double fromLatitude = 57.4125; // where the walk begins
+    double fromLongitude = -6.1960;
 };
 
 // The sentences (RMC, GGA, GSA, GSV, VTG, each with its checksum and CR LF) of

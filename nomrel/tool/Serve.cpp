@@ -78,6 +78,9 @@ int serve(const FeedOptions& options, const std::string& file)
     std::fflush(stdout);
 
     std::vector<Client> clients;
+    WalkQuality walk;
+    walk.fromLatitude = options.fromLatitude;
+    walk.fromLongitude = options.fromLongitude;
     while (!stopRequested()) {
         // Feed every client whose next cycle is due, and find the next due time.
         const timespec now = monotonicNow();
@@ -88,7 +91,7 @@ int serve(const FeedOptions& options, const std::string& file)
                 continue;
             const double due = static_cast<double>(client.cycle) / options.rate - secondsSince(client.start, now);
             if (due <= 0) {
-                client.pending += cycles.empty() ? walkCycle(client.cycle, options.rate, client.walkStart, true)
+                client.pending += cycles.empty() ? walkCycle(client.cycle, options.rate, client.walkStart, true, walk)
                                                  : cycles[static_cast<std::size_t>(client.cycle) % cycles.size()];
                 ++client.cycle;
                 timeoutMs = 0;

@@ -3,8 +3,8 @@
 //   nomrel decode FILE|-
 //   nomrel replay [--folder DIR] --port N [--rate HZ] [--loop] FILE
 //   nomrel simulate [--folder DIR] --port N [--rate HZ] [--lose-fix-after S [--lose-fix-for S]]
-//                   [--silence-after S] [--hdop X] [--gst METRES] [--outliers PERCENT]
-//   nomrel serve --port N [--rate HZ] [--loop] [FILE]
+//                   [--silence-after S] [--hdop X] [--gst METRES] [--outliers PERCENT] [--from LAT,LON]
+//   nomrel serve --port N [--rate HZ] [--loop] [--from LAT,LON] [FILE]
 //   nomrel --help | --version
 
 #include "nomrel/NmeaQuality.h"
@@ -54,10 +54,11 @@ void printUsage(std::FILE* to)
                "  nomrel replay [--folder DIR] --port N [--rate HZ] [--loop] FILE\n"
                "      plays FILE on a pseudo-terminal linked as DIR/ports/COMn, HZ fix cycles a second (1)\n"
                "  nomrel simulate [--folder DIR] --port N [--rate HZ] [--lose-fix-after S [--lose-fix-for S]]\n"
-               "                  [--silence-after S] [--hdop X] [--gst METRES] [--outliers PERCENT]\n"
-               "      a generated walk on a pseudo-terminal linked as DIR/ports/COMn\n"
+               "                  [--silence-after S] [--hdop X] [--gst METRES] [--outliers PERCENT] [--from LAT,LON]\n"
+               "      a generated walk on a pseudo-terminal linked as DIR/ports/COMn, from LAT,LON\n"
+               "      (decimal degrees; by default 57.4125,-6.1960)\n"
                "      (DIR: by default the folder of the Zepta beside nomrel, or ~/.local/share/zepta)\n"
-               "  nomrel serve --port N [--rate HZ] [--loop] [FILE]\n"
+               "  nomrel serve --port N [--rate HZ] [--loop] [--from LAT,LON] [FILE]\n"
                "      NMEA over TCP on 127.0.0.1 port N (0: any free one): FILE, or the generated walk,\n"
                "      from its beginning to each client\n"
                "  nomrel --help | --version\n",
@@ -177,6 +178,23 @@ std::optional<double> number(const std::string& text)
     return value;
 }
 
+// "LAT,LON" in decimal degrees, where the generated walk begins.
+bool origin(const std::string& text, nomrel::tool::FeedOptions& options)
+{
+    const std::size_t comma = text.find(',');
+    const auto latitude = comma == std::string::npos ? std::nullopt : number(text.substr(0, comma));
+    const auto longitude = comma == std::string::npos ? std::nullopt : number(text.substr(comma + 1));
+    // Written as a negation so NaN is refused too.
+    if (!latitude || !longitude || !(*latitude >= -89.0 && *latitude <= 89.0)
+        || !(*longitude >= -180.0 && *longitude <= 180.0)) {
+        std::fprintf(stderr, "nomrel: --from needs LAT,LON in decimal degrees, e.g. 57.4125,-6.1960\n");
+        return false;
+    }
+    options.fromLatitude = *latitude;
+    options.fromLongitude = *longitude;
+    return true;
+}
+
 std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, Feeder feeder)
 {
     const bool simulate = feeder == Feeder::Simulate;
@@ -247,6 +265,10 @@ std::optional<FeedArgs> feedArgs(const std::vector<std::string>& args, Feeder fe
             if (!positive(s, true))
                 return std::nullopt;
             result.options.silenceAfter = s;
+        } else if ((simulate || serve) && arg == "--from") {
+            const auto text = value();
+            if (!text || !origin(*text, result.options))
+                return std::nullopt;
         } else if (!simulate && arg == "--loop") {
             result.options.loop = true;
         } else if (!simulate && result.file.empty() && !arg.empty() && arg[0] != '-') {
@@ -284,6 +306,11 @@ int main(int argc, char** argv)
         std::printf("nomrel %s\n", ZEPTA_VERSION);
         return 0;
     }
+    for (const std::string& arg : args)
+        if (arg == "--help" || arg == "-h") {
+            printUsage(stdout);
+            return 0;
+        }
     if (command == "decode")
         return decode(args);
     if (command == "replay") {
