@@ -1,6 +1,7 @@
 #include "listener/http_server.h"
 
 #include "listener/failure_limiter.h"
+#include "listener/library_log.h"
 
 #include "listener/office_web.h"
 #include "listener/request_text.h"
@@ -72,6 +73,7 @@ struct HttpServer::Impl {
     Sink* sink;
     OfficeWeb* office = nullptr;
     std::function<void(const QString&)> log;
+    LibraryLog libraryLog {[this](const QString& line) { log(line); }};
     MHD_Daemon* daemon = nullptr;
 
     std::mutex registryMutex;
@@ -432,7 +434,8 @@ bool HttpServer::start(QString* error)
         o.idleTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT, o.maxConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         o.maxConnectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(32 * 1024),
         MHD_OPTION_NOTIFY_COMPLETED, &Impl::completed, mImpl.get(), MHD_OPTION_NOTIFY_CONNECTION, &Impl::notify,
-        mImpl.get(), MHD_OPTION_UNESCAPE_CALLBACK, &keepRaw, nullptr, MHD_OPTION_ARRAY, tls.data(), MHD_OPTION_END);
+        mImpl.get(), MHD_OPTION_UNESCAPE_CALLBACK, &keepRaw, nullptr, MHD_OPTION_EXTERNAL_LOGGER, &LibraryLog::write,
+        &mImpl->libraryLog, MHD_OPTION_ARRAY, tls.data(), MHD_OPTION_END);
     if (!mImpl->daemon) {
         *error = QStringLiteral("cannot listen on %1 port %2 (in use, not an address of this machine, or a TLS "
                                 "certificate and key that do not go together?)")

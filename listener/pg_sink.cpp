@@ -272,6 +272,9 @@ bool PgSink::connect(QString* error)
         return false;
     }
     PGconn* c = connection.get();
+    // The schema's "already exists, skipping" notices are no news to the log.
+    PQsetNoticeProcessor(
+        c, [](void*, const char*) {}, nullptr);
     QString problem = exec(c, "SET statement_timeout = '20s'");
     if (problem.isEmpty())
         problem = exec(c, "BEGIN");

@@ -2,8 +2,10 @@
 // crowding clients, and the file sink keeping each event id once across
 // crashes and restarts. The documents are the receiver component's own.
 
+#include "listener/library_log.h"
 #include "listener/testing/ListenerProcess.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -268,6 +270,29 @@ private slots:
             35); // no TLS before 1.2
         QCOMPARE(postTo(listener.port(), eventDocument()).status, 0); // plain HTTP gets no answer
         QCOMPARE(listener.records().size(), 1);
+        // The failed handshakes are in the log as lines of its own, with their time.
+        QTRY_VERIFY(listener.log().contains(" http library: "));
+        for (const QByteArray& line : listener.log().split('\n'))
+            QVERIFY2(line.isEmpty() || line.startsWith("zepta-listener: ")
+                    || QDateTime::fromString(QString::fromLatin1(line.left(24)), Qt::ISODateWithMs).isValid(),
+                line.constData());
+    }
+
+    // Any client can make the HTTP library say something: at most so many
+    // lines a minute, the rest counted, control characters escaped.
+    void libraryMessagesAreCapped()
+    {
+        QStringList lines;
+        listener::LibraryLog log([&lines](const QString& line) { lines << line; });
+        const auto start = listener::LibraryLog::Clock::now();
+        for (int i = 0; i < listener::LibraryLog::kPerMinute + 5; ++i)
+            log.message("Error: bad\x1b[2Jthing", start);
+        QCOMPARE(lines.size(), listener::LibraryLog::kPerMinute);
+        QVERIFY2(lines[0].endsWith(QLatin1String(" http library: Error: bad\\x1b[2Jthing")), qPrintable(lines[0]));
+        log.message("later", start + std::chrono::seconds(61));
+        QVERIFY2(
+            lines.last().contains(QLatin1String("5 more messages")) && lines.last().endsWith(QLatin1String("later")),
+            qPrintable(lines.last()));
     }
 
     // A crowd of clients from one address that send a request line and then
