@@ -18,7 +18,7 @@ function formatTime(text) {
   if (!text) return '';
   const time = new Date(text);
   if (isNaN(time)) return String(text);
-  return time.toISOString().replace('.000Z', 'Z').replace('T', ' ') + ' UTC\n' + time.toLocaleString() + ' (local)';
+  return time.toISOString().replace(/(\.000)?Z$/, '').replace('T', ' ') + ' UTC\n' + time.toLocaleString() + ' (local)';
 }
 
 function popupFor(p) {
@@ -27,7 +27,9 @@ function popupFor(p) {
     if (value === null || value === undefined || value === '') return;
     const tr = el('tr');
     tr.appendChild(el('th', null, label));
-    const td = el('td', label === 'Notes' ? 'popup-notes' : null, value);
+    // Notes scroll in a box of their own: a table cell cannot be held to a height.
+    const td = label === 'Notes' ? el('td') : el('td', null, value);
+    if (label === 'Notes') td.appendChild(el('div', 'popup-notes', value));
     tr.appendChild(td);
     table.appendChild(tr);
   };

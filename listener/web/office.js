@@ -102,7 +102,8 @@ function markerFor(feature) {
     iconSize: [24, 24], iconAnchor: [12, 12], popupAnchor: [0, -12],
   });
   const marker = L.marker([lat, lon], { icon, title: p.type_name || '' });
-  marker.bindPopup(() => popupFor(p), { maxWidth: 340 });
+  // A minimum width: the cells wrap, so the popup would otherwise be measured as narrow as a word.
+  marker.bindPopup(() => popupFor(p), { minWidth: 260, maxWidth: 340 });
   marker.feature = feature;
   return marker;
 }

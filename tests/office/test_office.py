@@ -263,6 +263,11 @@ class Office(unittest.TestCase):
             popup_text = wait.until(lambda b: b.execute_script(
                 "const c = document.querySelector('.leaflet-popup-content .popup-notes'); return c && c.textContent"))
             self.assertEqual(popup_text, HOSTILE + 'x' * 5000)
+            popup, view = browser.execute_script('''
+                return [document.querySelector('.leaflet-popup-content-wrapper').getBoundingClientRect().toJSON(),
+                        document.getElementById('map').getBoundingClientRect().toJSON()]''')
+            self.assertGreater(popup['width'], 200, 'a popup wide enough to read, not a thin column')
+            self.assertLess(popup['height'], view['height'] / 2, 'a popup that fits the map without panning it away')
             self.assertIsNone(browser.execute_script('return window.pwned'))
             self.assertEqual(browser.execute_script(
                 "return document.querySelectorAll('.leaflet-popup-content img, .leaflet-popup-content script').length"), 0)
