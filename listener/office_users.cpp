@@ -129,12 +129,15 @@ CREATE INDEX IF NOT EXISTS events_received_idx ON zepta.events (received_at);
 CREATE INDEX IF NOT EXISTS events_crew_idx ON zepta.events ((coalesce(crew, client_id, '')), id);
 CREATE OR REPLACE FUNCTION zepta.notify_events() RETURNS trigger LANGUAGE plpgsql AS $$
 DECLARE
-    range text;
+    first_id bigint;
+    last_id bigint;
 BEGIN
-    -- The transaction's id lets a page tell whether a query it made saw these rows.
-    SELECT min(id) || ' ' || max(id) || ' ' || pg_current_xact_id() INTO range FROM fresh;
-    IF range IS NOT NULL THEN
-        PERFORM pg_notify('zepta_events', range);
+    -- The transaction's id lets a page tell whether a query it made saw these
+    -- rows. Asked only when there are rows: asking gives a transaction that
+    -- stored nothing (every row a repeat) an id, and with it a commit to wait for.
+    SELECT min(id), max(id) INTO first_id, last_id FROM fresh;
+    IF first_id IS NOT NULL THEN
+        PERFORM pg_notify('zepta_events', first_id || ' ' || last_id || ' ' || pg_current_xact_id());
     END IF;
     RETURN NULL;
 END $$;

@@ -198,6 +198,13 @@ private slots:
         QCOMPARE(stored(QStringLiteral("shared")), QStringLiteral("100|100|127.0.0.1"));
         // The schema the first made is no news in the second's log.
         QVERIFY2(!second.log().contains("NOTICE"), second.log().constData());
+        // A batch of repeats stores nothing: no transaction id, so no commit
+        // to wait for on the disk (the live feed's trigger must not ask for one).
+        QCOMPARE(mPg->query(QStringLiteral("BEGIN; INSERT INTO zepta.events (event_id, geom, received_at) "
+                                           "SELECT event_id, geom, now() FROM zepta.events LIMIT 1 "
+                                           "ON CONFLICT (event_id) DO NOTHING; "
+                                           "SELECT pg_current_xact_id_if_assigned() IS NULL; COMMIT")),
+            QStringLiteral("t"));
     }
 };
 
