@@ -172,6 +172,51 @@ private slots:
 
     // Two listeners share nothing but the database: the same events posted
     // to both at once, each twice, are stored once each.
+    // A database made by an older listener, before crews, digests and the
+    // fix-quality columns: a new listener adds what is missing, keeps the old
+    // rows, makes the view afresh, and takes a retry of an old event as one.
+    void olderSchemaIsUpgraded()
+    {
+        mPg->query(QStringLiteral("CREATE DATABASE older"));
+        const QString conninfo = mPg->conninfo(QStringLiteral("older"));
+        QByteArray oldId;
+        const QByteArray oldDocument
+            = eventDocument(&oldId, QStringLiteral("before"), 57.5, 101, QStringLiteral("old"));
+        const QString made = mPg->query(
+            QStringLiteral("CREATE EXTENSION postgis; CREATE SCHEMA zepta; CREATE TABLE zepta.events ("
+                           "id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, event_id uuid NOT NULL UNIQUE, "
+                           "client_id text, event_type_id integer, notes text, gmt timestamptz, "
+                           "geom geometry(Point, 4326) NOT NULL, speed double precision, heading double precision, "
+                           "altitude double precision, fix_quality integer, satellites integer, hdop double precision, "
+                           "locked boolean, received_at timestamptz NOT NULL, sender_address inet); "
+                           "CREATE TABLE zepta.event_types (event_type_id integer PRIMARY KEY, name text NOT NULL, "
+                           "icon text); CREATE VIEW zepta.events_map AS SELECT e.*, t.name AS event_type_name FROM "
+                           "zepta.events e LEFT JOIN zepta.event_types t ON t.event_type_id = e.event_type_id; "
+                           "INSERT INTO zepta.events (event_id, client_id, event_type_id, notes, geom, received_at) "
+                           "VALUES ('%1', 'old', 101, 'before', ST_SetSRID(ST_MakePoint(-6.196, 57.5), 4326), now()) "
+                           "RETURNING 'made'")
+                .arg(QString::fromLatin1(oldId)),
+            QStringLiteral("older"));
+        QCOMPARE(made, QStringLiteral("made"));
+
+        ListenerProcess listener({QStringLiteral("--pg"), conninfo, QStringLiteral("--catalogue"), mCatalogue});
+        QVERIFY2(listener.isRunning(), qPrintable(listener.error()));
+        QCOMPARE(postTo(listener.port(), oldDocument).body, QByteArray("Already stored.\n"));
+        QCOMPARE(
+            postTo(listener.port(), eventDocument(nullptr, QStringLiteral("after"), 57.6, 101, QStringLiteral("old")))
+                .status,
+            200);
+        QCOMPARE(mPg->query(
+                     QStringLiteral("SELECT string_agg(notes || ':' || event_type_name || ':' || (crew IS NULL) || ':' "
+                                    "|| (track_id IS NULL), ',' ORDER BY id) FROM zepta.events_map"),
+                     QStringLiteral("older")),
+            QStringLiteral("before:Pothole:true:true,after:Pothole:true:false"));
+        QCOMPARE(mPg->query(QStringLiteral("SELECT count(*) FROM zepta.events WHERE body_sha256 IS NOT NULL"),
+                     QStringLiteral("older")),
+            QStringLiteral("1"));
+        QVERIFY2(!listener.log().contains("NOTICE") && !listener.log().contains("ERROR"), listener.log().constData());
+    }
+
     void twoListenersOneDatabase()
     {
         ListenerProcess first({QStringLiteral("--pg"), mPg->conninfo()});

@@ -44,9 +44,9 @@ PgCluster::~PgCluster()
         pgCtl({QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("stop")});
 }
 
-QString PgCluster::conninfo() const
+QString PgCluster::conninfo(const QString& database) const
 {
-    return QStringLiteral("host=%1 port=5432 user=zepta dbname=postgres").arg(mDir.path());
+    return QStringLiteral("host=%1 port=5432 user=zepta dbname=%2").arg(mDir.path(), database);
 }
 
 bool PgCluster::start()
@@ -61,11 +61,11 @@ bool PgCluster::stop()
     return !mRunning;
 }
 
-QString PgCluster::query(const QString& sql) const
+QString PgCluster::query(const QString& sql, const QString& database) const
 {
     QProcess psql;
     psql.start(bin("psql"),
-        {conninfo(), QStringLiteral("-XAtq"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+        {conninfo(database), QStringLiteral("-XAtq"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
             QStringLiteral("-c"), sql});
     psql.waitForFinished(kWaitMs);
     return QString::fromUtf8(psql.readAllStandardOutput() + psql.readAllStandardError()).trimmed();

@@ -18,11 +18,11 @@ public:
     // False (with the reason in error()) when it is not up.
     bool isRunning() const { return mRunning; }
     const QString& error() const { return mError; }
-    QString conninfo() const; // its superuser's default database, for libpq
+    QString conninfo(const QString& database = QStringLiteral("postgres")) const; // its superuser's, for libpq
     bool start();
     bool stop();
     // Runs SQL with psql: the rows as unaligned text, fields split by '|'.
-    QString query(const QString& sql) const;
+    QString query(const QString& sql, const QString& database = QStringLiteral("postgres")) const;
 
 private:
     bool run(const QString& program, const QStringList& arguments);
