@@ -266,8 +266,7 @@ void OutboxSender::run()
                 }
                 markSent();
                 const bool attention = !worthRetrying(answer);
-                const QString text
-                    = answer.status == 401 ? QStringLiteral("the listener refused this crew's key") : answer.text();
+                const QString text = answer.status == 401 ? QString::fromLatin1(kKeyRefused) : answer.text();
                 if (attention) {
                     persist([this, id = next.id, text] { mStore.markAttention(id, text); });
                     adjustCounts(-1, 1, 0);

@@ -36,6 +36,9 @@ class OutboxSender : public QObject
 {
     Q_OBJECT
 public:
+    // The last answer kept with an event the listener refused with 401.
+    static constexpr const char* kKeyRefused = "the listener refused this crew's key";
+
     struct Options {
         int firstRetryMs = 1000;
         int longestRetryMs = 60000;

@@ -58,7 +58,10 @@ void frmZEPTA::Show_Outbox_Count()
 // Once per outage, not per event or per try, so tracking never piles up boxes.
 void frmZEPTA::Outbox_Outage(const QString& url, const QString& answer, bool attention)
 {
-    const QString kept = attention
+    const QString kept = answer == QLatin1String(Driver::OutboxSender::kKeyRefused)
+        ? QStringLiteral("The listener refused this crew's key. The event is kept in View > Outbox and sent again "
+                         "when the key is corrected in File > Configure.")
+        : attention
         ? QStringLiteral("The listener refused the event (%1); it is kept in View > Outbox until you retry it.")
         : QStringLiteral("The event is kept and will be sent when the listener answers (%1).");
     Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
