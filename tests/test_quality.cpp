@@ -150,11 +150,13 @@ private slots:
         QCOMPARE(window().mSelectedSlot, std::int16_t(1));
 
         Driver::Set_Parameter_Value(QStringLiteral("AVERAGING_SECONDS"), QStringLiteral("2"));
-        window().btnSave->click(); // ends by itself after 2 s: about 20 taken, 18 kept
+        window().btnSave->click(); // ends by itself after 2 s: about 20 taken
         const QStringList saved = events();
         QCOMPARE(saved.size(), 1);
+        // Any ten cycles in a row hold an outlier, so a spread under 2 m over ten or more shows
+        // they were left out (how many arrive in 2 s depends on the machine's load).
         const int samples = saved.value(0).section('|', 0, 0).toInt();
-        QVERIFY2(samples >= 14 && samples <= 19, qPrintable(saved.value(0)));
+        QVERIFY2(samples >= 10, qPrintable(saved.value(0)));
         QCOMPARE(saved.value(0).section('|', 1), QStringLiteral("1|5|0"));
         QVERIFY(!(window().windowState() & Qt::WindowMinimized));
         QCOMPARE(window().mSelectedSlot, std::int16_t(-1));
@@ -164,7 +166,7 @@ private slots:
     // fix returns, every event with the run's track.
     void trackingThroughAnOutage()
     {
-        QVERIFY(start({"--lose-fix-after", "2", "--lose-fix-for", "4"}));
+        QVERIFY(start({"--lose-fix-after", "3", "--lose-fix-for", "4"})); // time to start the run with a fix
         ScriptedMessages boxes;
         choose(0, QStringLiteral("walk"));
         window().btnAuto->click();
@@ -211,20 +213,21 @@ private slots:
     // again once the fix is back.
     void trackingUnderAnOpenBox()
     {
-        QVERIFY(start({"--lose-fix-after", "1", "--lose-fix-for", "2"}));
+        QVERIFY(start({"--lose-fix-after", "3", "--lose-fix-for", "2"})); // time to start the run with a fix
         set("TRACKING_INTERVAL", "1");
         choose(0, QStringLiteral("walk"));
         int recordedUnderTheBox = -1;
         const MessagePresenter previous = setMessagePresenter([&](const Message&) {
-            (void)QTest::qWaitFor([this] { return events().size() >= 3; }, kPatience);
-            recordedUnderTheBox = static_cast<int>(events().size());
+            const qsizetype before = events().size();
+            (void)QTest::qWaitFor([&] { return events().size() >= before + 2; }, kPatience);
+            recordedUnderTheBox = static_cast<int>(events().size() - before);
             return MessageAnswer::Ok;
         });
         auto restore = qScopeGuard([&] { setMessagePresenter(previous); });
         window().btnAuto->click();
         QTRY_VERIFY_WITH_TIMEOUT(recordedUnderTheBox >= 0, 2 * kPatience);
         window().btnStopAuto->click();
-        QCOMPARE(recordedUnderTheBox, 3);
+        QCOMPARE(recordedUnderTheBox, 2);
     }
 };
 
