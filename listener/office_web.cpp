@@ -6,6 +6,7 @@
 #include "listener/mbtiles.h"
 #include "listener/office_api.h"
 #include "listener/office_db.h"
+#include "listener/office_files.h"
 #include "listener/office_sessions.h"
 #include "listener/office_users.h"
 #include "listener/office_workers.h"
@@ -27,27 +28,6 @@ namespace
 
 const QByteArray kNoPg = "The office map and its API need the PostgreSQL sink (--pg): this listener keeps its events "
                          "in a file, where there are no users to log in and nothing to query.";
-
-struct StaticFile {
-    QByteArray contentType;
-    QByteArray body;
-    QByteArray gzipped;
-};
-
-QByteArray contentTypeOf(const QString& name)
-{
-    if (name.endsWith(QLatin1String(".js")))
-        return "text/javascript; charset=utf-8";
-    if (name.endsWith(QLatin1String(".css")))
-        return "text/css; charset=utf-8";
-    if (name.endsWith(QLatin1String(".html")))
-        return "text/html; charset=utf-8";
-    if (name.endsWith(QLatin1String(".png")))
-        return "image/png";
-    if (name.endsWith(QLatin1String(".ico")))
-        return "image/x-icon";
-    return "application/octet-stream";
-}
 
 WebAnswer text(int status, const QByteArray& body)
 {
@@ -321,47 +301,13 @@ bool OfficeWeb::start(QString* error)
     d.policy = "default-src 'none'; script-src 'self'; style-src 'self'; img-src " + imageSources
         + "; connect-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'";
 
-    // Our own files, built into the program.
-    for (const char* name :
-        {"office-text.js", "office-layers.js", "office.js", "office.css", "login.css", "index.html", "login.html"}) {
-        QFile file(QStringLiteral(":/office/") + QLatin1String(name));
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("the office page's %1 is missing from the program").arg(QLatin1String(name));
-            return false;
-        }
-        const QByteArray base = name;
-        const QByteArray path = base == "index.html" ? QByteArray("/")
-            : base == "login.html"                   ? QByteArray("/login")
-                                                     : "/static/" + base;
-        d.files.insert(path, {contentTypeOf(QLatin1String(name)), file.readAll(), {}});
-    }
-    // Leaflet (libjs-leaflet) and, if installed, its marker clustering
-    // (libjs-leaflet.markercluster), read from the package's files.
-    const QDir leaflet(o.leafletFolder);
-    for (const QString& name : {QStringLiteral("leaflet.js"), QStringLiteral("leaflet.css"),
-             QStringLiteral("leaflet.markercluster.js"), QStringLiteral("MarkerCluster.css"),
-             QStringLiteral("MarkerCluster.Default.css"), QStringLiteral("images/layers.png"),
-             QStringLiteral("images/layers-2x.png"), QStringLiteral("images/marker-icon.png"),
-             QStringLiteral("images/marker-icon-2x.png"), QStringLiteral("images/marker-shadow.png")}) {
-        QFile file(leaflet.filePath(name));
-        if (file.open(QIODevice::ReadOnly))
-            d.files.insert("/leaflet/" + name.toLatin1(), {contentTypeOf(name), file.readAll(), {}});
-    }
+    if (!readStaticFiles(o.leafletFolder, &d.files, error))
+        return false;
     d.clusterScript = d.files.contains("/leaflet/leaflet.markercluster.js");
-    const bool haveLeaflet = d.files.contains("/leaflet/leaflet.js");
-    if (!o.conninfo.isEmpty() && !haveLeaflet)
+    if (!o.conninfo.isEmpty() && !d.files.contains("/leaflet/leaflet.js"))
         d.log(QStringLiteral("office map: Leaflet is not installed in %1 (Debian package libjs-leaflet); the page "
                              "cannot draw the map")
                   .arg(o.leafletFolder));
-    QByteArray& index = d.files["/"].body;
-    index.replace("<!--cluster-->",
-        d.clusterScript ? "<link rel=\"stylesheet\" href=\"/leaflet/MarkerCluster.css\">\n"
-                          "<link rel=\"stylesheet\" href=\"/leaflet/MarkerCluster.Default.css\">\n"
-                          "<script src=\"/leaflet/leaflet.markercluster.js\"></script>"
-                        : "");
-    for (StaticFile& file : d.files)
-        if (compressible(file.contentType))
-            file.gzipped = gzip(file.body, 9);
 
     QJsonObject config {
         {QStringLiteral("clusterAbove"), o.clusterAbove}, {QStringLiteral("markerCluster"), d.clusterScript}};
@@ -416,8 +362,9 @@ void OfficeWeb::serve(MHD_Connection*, WebRequest request, std::function<void(We
         const auto found = d->files.constFind(path);
         if (found == d->files.cend())
             return finish(text(404, "No such file."));
-        return finish(
-            {200, found->contentType, found->body, {{"Cache-Control", "public, max-age=3600"}}, {}, found->gzipped});
+        const bool versioned = request.query.contains({"v", found->version});
+        const QByteArray cache = versioned ? "public, max-age=31536000, immutable" : "public, max-age=3600";
+        return finish({200, found->contentType, found->body, {{"Cache-Control", cache}}, {}, found->gzipped});
     }
     if (read && path == "/favicon.ico")
         return finish({204, "image/x-icon", QByteArray(), {}, {}, {}});

@@ -8,6 +8,7 @@ import gzip
 import http.client
 import json
 import os
+import re
 import sys
 import time
 import unittest
@@ -83,6 +84,12 @@ class Office(unittest.TestCase):
             self.assertIn("script-src 'self'", policy)
             self.assertNotIn('unsafe-inline', policy)
             self.assertNotIn('*', policy)
+        # The pages link their files by content: kept a year, or an hour when asked for by name alone.
+        page = self.get('/', cookie)[2]
+        for link in ('/static/office.js', '/leaflet/leaflet.js'):
+            versioned = re.search('"(%s\\?v=[0-9a-f]{12})"' % re.escape(link), page).group(1)
+            self.assertEqual([self.get(path, cookie)[1]['cache-control'] for path in (versioned, link)],
+                             ['public, max-age=31536000, immutable', 'public, max-age=3600'], link)
 
         bad = {
             'bbox=1,2,3': 'bbox', 'bbox=a,b,c,d': 'bbox', 'bbox=0,0,200,10': 'bbox', 'bbox=10,0,0,10': 'bbox',
