@@ -206,7 +206,7 @@ function renderCrew(name) {
   const d = crew.data;
   const stale = minutesAgo(d.last_seen) >= STALE_MINUTES;
   const element = crewLayer.show(name, d.lat, d.lon);
-  element.lastChild.textContent = seenText(d.last_seen);
+  element.dataset.seen = seenText(d.last_seen);
   element.classList.toggle('stale', stale);
   element.dataset.event = d.event_id || '';
   if (!crew.item) {
