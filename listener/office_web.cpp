@@ -143,9 +143,20 @@ struct OfficeWeb::Impl {
         static const QRegularExpression safe(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9_.-]{0,99}\\.ico$"));
         const QString name = QString::fromUtf8(path.mid(7));
         QFile file(QDir(options.iconsFolder).filePath(name));
-        if (options.iconsFolder.isEmpty() || !safe.match(name).hasMatch() || !file.open(QIODevice::ReadOnly))
+        if (!safe.match(name).hasMatch())
             return text(404, "No such icon.");
         WebAnswer answer;
+        if (options.iconsFolder.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+            // A type whose icon this listener lacks (no --icons, or an older
+            // catalogue) is still drawn: a plain marker, not a broken image.
+            QFile marker(QStringLiteral(":/office/marker.svg"));
+            if (!marker.open(QIODevice::ReadOnly))
+                return text(404, "No such icon.");
+            answer.contentType = "image/svg+xml";
+            answer.body = marker.readAll();
+            answer.headers.push_back({"Cache-Control", "private, max-age=3600"});
+            return answer;
+        }
         answer.contentType = "image/x-icon";
         answer.body = file.read(1024 * 1024);
         answer.headers.push_back({"Cache-Control", "private, max-age=3600"});

@@ -84,6 +84,12 @@ class Office(unittest.TestCase):
             self.assertIn("script-src 'self'", policy)
             self.assertNotIn('unsafe-inline', policy)
             self.assertNotIn('*', policy)
+        # A type's icon from --icons; one the listener lacks is a plain marker, never a broken image;
+        # a path that climbs out is refused.
+        answers = [self.get(path, cookie) for path in ('/icons/pothole.ico', '/icons/no-such.ico', '/icons/..%2fx.ico')]
+        self.assertEqual([(status, headers.get('content-type')) for status, headers, _ in answers],
+                         [(200, 'image/x-icon'), (200, 'image/svg+xml'), (400, 'text/plain; charset=utf-8')])
+        self.assertIn('<circle', answers[1][2])
         # The pages link their files by content: kept a year, or an hour when asked for by name alone.
         page = self.get('/', cookie)[2]
         for link in ('/static/office.js', '/leaflet/leaflet.js'):
