@@ -319,7 +319,9 @@ async function reload(crewsToo = true) {
 // ---- live ----
 // One transaction's events from the live feed: {xid, features}.
 function addLive(message) {
-  if (state.loading) {
+  // Kept until the first view is drawn, and while a load runs: applied after
+  // it, so nothing it saw is counted twice and nothing newer is lost.
+  if (state.loading || !state.drawn) {
     state.waiting.push(message);
     return;
   }
@@ -397,6 +399,9 @@ async function start() {
     return;
   }
   document.getElementById('user').textContent = state.config.user;
+  // The stream opens before the first view is read, so an event stored
+  // between that read and the stream's start still arrives.
+  openLive();
   if (state.config.tiles) {
     L.tileLayer(state.config.tiles, { minZoom: state.config.minZoom || 0, maxZoom: state.config.maxZoom || 19 }).addTo(map);
     map.addControl(new Attribution({ text: state.config.attribution }));
@@ -434,7 +439,10 @@ async function start() {
   let timer = null;
   map.on('moveend', () => { clearTimeout(timer); timer = setTimeout(() => loadEventsAndTracks().catch(() => {}), 250); });
   await loaded;
-  openLive();
+  state.drawn = true;
+  const waiting = state.waiting;
+  state.waiting = [];
+  waiting.forEach(addLive);
   setInterval(() => { for (const name of state.crews.keys()) renderCrew(name); }, 30000);
   setInterval(() => loadCrews().catch(() => {}), 60000);
 }
