@@ -63,9 +63,10 @@ void frmZEPTA::Outbox_Outage(const QString& url, const QString& answer, bool att
                          "when the key is corrected in File > Configure.")
         : attention
         ? QStringLiteral("The listener refused the event (%1); it is kept in View > Outbox until you retry it.")
-        : QStringLiteral("The event is kept and will be sent when the listener answers (%1).");
+              .arg(answer)
+        : QStringLiteral("The event is kept and will be sent when the listener answers (%1).").arg(answer);
     Msg_Box(MessageKind::Exclamation, QStringLiteral("Save Failed"),
-        QStringLiteral("Unable to save event via XML to: ") + url + QStringLiteral("\r\n") + kept.arg(answer));
+        QStringLiteral("Unable to save event via XML to: ") + url + QStringLiteral("\r\n") + kept);
 }
 
 // Once when sending stops because the outbox cannot be written; nothing when
